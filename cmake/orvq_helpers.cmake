@@ -1,0 +1,25 @@
+# Shared build settings for every target of the project.
+
+if(CMAKE_CROSSCOMPILING AND WIN32)
+    # Windows test binaries run under wine with a prefix private to this build folder.
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE @ONLY)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+endif()
+
+function(orvq_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                             -Wno-sign-conversion -Wnon-virtual-dtor
+                                             -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+endfunction()
+
+# One static library per layer; include paths are relative to the repository root
+# ("tools/map_str.h"), and the public header is found by its own name.
+function(orvq_layer name)
+    cmake_parse_arguments(L "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${L_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/api)
+    target_link_libraries(${name} PUBLIC ${L_DEPS})
+    orvq_warnings(${name})
+endfunction()

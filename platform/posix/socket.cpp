@@ -1,0 +1,99 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+namespace {
+int fd(socket_t s) { return static_cast<int>(s); }
+}  // namespace
+
+void sockets_startup() {}
+void sockets_cleanup() {}
+
+socket_t socket_open_tcp() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s < 0 ? invalid_socket : static_cast<socket_t>(s);
+}
+
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr(ip);
+    address.sin_port = htons(port);
+    int rc;
+    do {
+        rc = ::connect(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool socket_set_nodelay(socket_t s) {
+    int on = 1;
+    return setsockopt(fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+bool socket_set_linger_zero(socket_t s) {
+    linger option{1, 0};
+    return setsockopt(fd(s), SOL_SOCKET, SO_LINGER, &option, sizeof option) == 0;
+}
+
+int socket_send(socket_t s, const char* data, int length) {
+    return static_cast<int>(::send(fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL));
+}
+
+int socket_recv(socket_t s, char* buffer, int length) {
+    return static_cast<int>(::recv(fd(s), buffer, static_cast<size_t>(length), 0));
+}
+
+void socket_close(socket_t s) { ::close(fd(s)); }
+
+int socket_last_error() { return errno; }
+
+int socket_wait(socket_set* read, socket_set* except, long timeout_us) {
+    // poll instead of select: descriptors above FD_SETSIZE are legal here.
+    pollfd fds[2 * socket_set_size];
+    nfds_t n = 0;
+    const unsigned nread = read ? read->count : 0;
+    const unsigned nexcept = except ? except->count : 0;
+    for (unsigned i = 0; i < nread; ++i) fds[n++] = pollfd{fd(read->sockets[i]), POLLIN, 0};
+    for (unsigned i = 0; i < nexcept; ++i) fds[n++] = pollfd{fd(except->sockets[i]), POLLPRI, 0};
+    timespec timeout{timeout_us / 1000000, (timeout_us % 1000000) * 1000};
+    int rc = ppoll(fds, n, &timeout, nullptr);
+    if (rc < 0) return -1;
+    for (nfds_t i = 0; i < n; ++i) {
+        if (fds[i].revents & POLLNVAL) {  // select fails on a descriptor that is not open
+            errno = EBADF;
+            return -1;
+        }
+    }
+    // A closed or failed connection reads as readable, as select reports it: the
+    // following recv returns 0 or fails. An invalid descriptor is an exceptional condition.
+    int ready = 0;
+    unsigned kept = 0;
+    for (unsigned i = 0; i < nread; ++i) {
+        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+            read->sockets[kept++] = read->sockets[i];
+        }
+    }
+    if (read) read->count = kept;
+    ready += static_cast<int>(kept);
+    kept = 0;
+    for (unsigned i = 0; i < nexcept; ++i) {
+        if (fds[nread + i].revents & POLLPRI) {
+            except->sockets[kept++] = except->sockets[i];
+        }
+    }
+    if (except) except->count = kept;
+    ready += static_cast<int>(kept);
+    return ready;
+}
+
+}  // namespace platform

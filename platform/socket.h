@@ -1,0 +1,46 @@
+// Internal. IPv4 TCP sockets: Winsock 2 on Windows, BSD sockets elsewhere. Every function
+// is safe from any thread; a socket itself is used by one sending and one receiving thread.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using socket_t = std::uint64_t;
+constexpr socket_t invalid_socket = ~socket_t{0};
+
+// Process-wide start and stop of the sockets library (WSAStartup 2.2 / WSACleanup).
+// Elsewhere they do nothing.
+void sockets_startup();
+void sockets_cleanup();
+
+// socket(AF_INET, SOCK_STREAM, 0); invalid_socket on failure.
+socket_t socket_open_tcp();
+// Blocking connect to a dotted IPv4 address text and a port.
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port);
+bool socket_set_nodelay(socket_t s);
+// SO_LINGER on with 0 seconds: a close resets the connection at once.
+bool socket_set_linger_zero(socket_t s);
+// One send/recv call; the result of the system call (negative on failure). A send to a
+// connection the peer has reset fails instead of raising a signal.
+int socket_send(socket_t s, const char* data, int length);
+int socket_recv(socket_t s, char* buffer, int length);
+void socket_close(socket_t s);
+
+// The error number of the last failed socket call of this thread, as an errno value
+// (interrupted 4, bad descriptor 9, bad address 14, invalid argument 22, ...).
+int socket_last_error();
+
+// A set of up to 64 sockets, the size of the Windows socket set.
+constexpr unsigned socket_set_size = 64;
+struct socket_set {
+    std::uint32_t count = 0;
+    socket_t sockets[socket_set_size];
+};
+
+// Waits up to timeout_us microseconds until a socket of `read` is readable or one of
+// `except` has an exceptional condition. On return each set holds only its ready sockets.
+// Returns the number of ready entries, 0 on time-out, -1 on failure (socket_last_error).
+int socket_wait(socket_set* read, socket_set* except, long timeout_us);
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace platform {
+
+namespace {
+SOCKET native(socket_t s) { return static_cast<SOCKET>(s); }
+
+// Winsock numbers its errors 10000 above the errno values of the same meaning.
+int to_errno(int wsa_error) {
+    switch (wsa_error) {
+        case WSAEINTR: return 4;
+        case WSAEBADF: return 9;
+        case WSAENOTSOCK: return 9;
+        case WSAEFAULT: return 14;
+        case WSAEINVAL: return 22;
+        default: return wsa_error;
+    }
+}
+
+// fd_set of Winsock is exactly a count and an array of 64 sockets.
+static_assert(FD_SETSIZE == socket_set_size, "socket set size differs from FD_SETSIZE");
+void to_fd_set(const socket_set* in, fd_set* out) {
+    out->fd_count = in ? in->count : 0;
+    for (u_int i = 0; i < out->fd_count; ++i) out->fd_array[i] = native(in->sockets[i]);
+}
+void from_fd_set(const fd_set* in, socket_set* out) {
+    if (out == nullptr) return;
+    out->count = in->fd_count;
+    for (u_int i = 0; i < in->fd_count; ++i) out->sockets[i] = in->fd_array[i];
+}
+}  // namespace
+
+void sockets_startup() {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+}
+
+void sockets_cleanup() { WSACleanup(); }
+
+socket_t socket_open_tcp() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
+}
+
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr(ip);
+    address.sin_port = htons(port);
+    return ::connect(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool socket_set_nodelay(socket_t s) {
+    BOOL on = TRUE;
+    return setsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                      sizeof on) == 0;
+}
+
+bool socket_set_linger_zero(socket_t s) {
+    linger option{1, 0};
+    return setsockopt(native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+                      sizeof option) == 0;
+}
+
+int socket_send(socket_t s, const char* data, int length) {
+    return ::send(native(s), data, length, 0);
+}
+
+int socket_recv(socket_t s, char* buffer, int length) {
+    return ::recv(native(s), buffer, length, 0);
+}
+
+void socket_close(socket_t s) { closesocket(native(s)); }
+
+int socket_last_error() { return to_errno(WSAGetLastError()); }
+
+int socket_wait(socket_set* read, socket_set* except, long timeout_us) {
+    fd_set read_set, except_set;
+    to_fd_set(read, &read_set);
+    to_fd_set(except, &except_set);
+    timeval timeout{timeout_us / 1000000, timeout_us % 1000000};
+    int rc = select(0, &read_set, nullptr, &except_set, &timeout);
+    if (rc == SOCKET_ERROR) return -1;
+    from_fd_set(&read_set, read);
+    from_fd_set(&except_set, except);
+    return rc;
+}
+
+}  // namespace platform
