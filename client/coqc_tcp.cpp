@@ -1,0 +1,314 @@
+#include "client/coqc_tcp.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "net/socket_cache_client.h"
+#include "protocol/receive_path.h"
+#include "protocol/symbol_names.h"
+#include "protocol/wire.h"
+#include "tools/md5.h"
+
+using KESTRO::TOOLS::copy_str;
+using KESTRO::TOOLS::critical_lock;
+using KESTRO::TOOLS::locker;
+
+namespace {
+
+constexpr unsigned int receive_stream_capacity = 8192;
+constexpr int log_line_size = 1024;
+constexpr int disconnect_checks = 1000;  // 10 ms apart: about 10 seconds
+
+// What a closing thread needs: the client to report to, and the transport it now owns.
+struct closing_job {
+    Coqc_tcp* client;
+    std::shared_ptr<socket_cache_client> transport;
+    std::atomic<int>* closers;
+};
+
+}  // namespace
+
+Coqc_tcp::Coqc_tcp() : m_login_user(), m_login_md5() {}
+
+Coqc_tcp::~Coqc_tcp() {
+    Disconnect();
+    // A worker that outlived Disconnect's ten seconds still uses the members: wait for it,
+    // and for closing threads, which report their local disconnection to this client.
+    while (m_thread_is_running.load() || m_closers.load() > 0) {
+        KESTRO::TOOLS::sleep_ms(1);
+    }
+    platform::thread_join(m_worker);
+    transport_ptr last = take_transport();
+    close_transport(last, 0);
+}
+
+void Coqc_tcp::Log(int level, const char* format, ...) {
+    OrvQuoteEventSink* target = sink();
+    if (target == nullptr) return;
+    char line[log_line_size];
+    va_list args;
+    va_start(args, format);
+    auto length = KESTRO::TOOLS::vformat_str(line, sizeof line, format, args);
+    va_end(args);
+    target->OnLogText(level, line, static_cast<int>(length));
+}
+
+// ---- OrvQuoteApi ------------------------------------------------------------------------
+
+bool Coqc_tcp::ConnServer(const OqsTcpInfo& server, OrvQuoteEventSink* event_sink) {
+    if (m_status.load() != STATUS_DISCONNECTED || m_thread_is_running.load()) {
+        Log(1, "[QuoteClient] cannot connserver while already logon.");
+        return true;
+    }
+    ClearRegistrations();
+    {
+        locker<critical_lock> guard(m_info_lock);
+        m_server = server;
+        // The application's texts may fill their fields: keep ours terminated.
+        m_server.ServerIp[sizeof m_server.ServerIp - 1] = '\0';
+    }
+    m_sink.store(event_sink);
+    if (event_sink == nullptr) {
+        Log(3, "[QuoteClient] invalid params.");
+        return false;
+    }
+    return ConnectTransport();
+}
+
+bool Coqc_tcp::ConnServer(const std::vector<OqsTcpInfo>& servers, OrvQuoteEventSink* event_sink) {
+    if (m_status.load() != STATUS_DISCONNECTED || m_thread_is_running.load()) {
+        Log(1, "[QuoteClient] cannot connserver while already logon.");
+        return true;
+    }
+    if (servers.empty() || event_sink == nullptr) {
+        Log(3, "[QuoteClient] invalid params.");
+        return false;
+    }
+    return ConnServer(servers.front(), event_sink);
+}
+
+bool Coqc_tcp::ConnMulticast(const std::vector<OqsMulticastInfo>&, OrvQuoteEventSink*) {
+    return false;
+}
+
+void Coqc_tcp::LoginToOqs(const OrvLoginInfo& login) {
+    if (m_status.load() != STATUS_CONNECTED || m_thread_is_running.load()) {
+        Log(3, "[QuoteClient] login_to_oqs failed. wrong oqc tcp status: %d.", m_status.load());
+        return;
+    }
+    StoreLoginInfo(login);
+    SendLoginRequest();  // a failed send is logged there and produces no event
+}
+
+void Coqc_tcp::QuerySymbolList() {
+    oqs_query_symbol_req request;
+    build_query_symbol_req(request);
+    enqueue(std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_DATA,
+                                                 reinterpret_cast<const char*>(&request),
+                                                 static_cast<std::int32_t>(sizeof request)));
+}
+
+void Coqc_tcp::RegisterSymbol(char exchange_code, const char* symbol) {
+    change_wanted(exchange_code, symbol, true);
+}
+
+void Coqc_tcp::UnregisterSymbol(char exchange_code, const char* symbol) {
+    change_wanted(exchange_code, symbol, false);
+}
+
+void Coqc_tcp::Disconnect() {
+    if (!m_stop.load()) {
+        std::fputs("[QuoteClient]oqs local disconnected\n", stdout);
+        std::fflush(stdout);
+    }
+    m_stop.store(true);
+    for (int check = 0; check < disconnect_checks; ++check) {
+        if (!m_thread_is_running.load()) {
+            m_status.store(STATUS_DISCONNECTED);
+            transport_ptr current = take_transport();
+            close_transport(current, 0);
+            return;
+        }
+        KESTRO::TOOLS::sleep_ms(10);
+    }
+    Log(3, "[QuoteClient]stop thread timeout");
+}
+
+// ---- internal operations ----------------------------------------------------------------
+
+void Coqc_tcp::ClearRegistrations() {
+    locker<critical_lock> guard(m_symbol_lock);
+    m_registered.clear();
+    m_wanted.clear();
+}
+
+void Coqc_tcp::change_wanted(char exchange_code, const char* symbol, bool want) {
+    const char* text = symbol != nullptr ? symbol : "";
+    if (const char* code = name_to_code(text)) text = code;
+    const oqs_symbol_info info(exchange_code, text);  // cut to 19 characters
+    locker<critical_lock> guard(m_symbol_lock);
+    if (!m_valid_symbols.contains(info.Symbol)) return;
+    if (want) {
+        m_wanted.insert(info.Symbol, info);
+    } else {
+        m_wanted.erase(info.Symbol);
+    }
+}
+
+void Coqc_tcp::enqueue(std::unique_ptr<oqc_data_and_event> item) {
+    locker<critical_lock> guard(m_queue_lock);
+    m_send_queue.push_back(std::move(item));
+}
+
+void Coqc_tcp::server_address(char (&ip)[16], int* port) const {
+    locker<critical_lock> guard(m_info_lock);
+    std::memcpy(ip, m_server.ServerIp, sizeof ip);
+    *port = m_server.ServerPort;
+}
+
+Coqc_tcp::transport_ptr Coqc_tcp::make_connected_transport(bool* connected) {
+    char ip[16];
+    int port = 0;
+    server_address(ip, &port);
+    transport_ptr fresh;
+    try {
+        fresh = std::make_shared<socket_cache_client>(receive_stream_capacity);
+    } catch (const std::bad_alloc&) {
+        *connected = false;
+        return fresh;
+    }
+    set_transport(fresh);
+    *connected = fresh->connect(ip, static_cast<unsigned short>(port),
+                                &receive_path::on_cache_callback, this);
+    return fresh;
+}
+
+bool Coqc_tcp::ConnectTransport() {
+    transport_ptr old = take_transport();
+    close_transport(old, 0);
+    bool connected = false;
+    transport_ptr fresh = make_connected_transport(&connected);
+    if (!connected) {
+        char ip[16];
+        int port = 0;
+        server_address(ip, &port);
+        Log(3, "[QuoteClient] init connect server failed. server ip: %s, port: %d.", ip, port);
+        transport_ptr failed = take_transport();
+        close_transport(failed, 0);
+        return false;
+    }
+    m_status.store(STATUS_CONNECTED);
+    if (OrvQuoteEventSink* target = sink()) target->OnServerConnected();
+    return true;
+}
+
+void Coqc_tcp::StoreLoginInfo(const OrvLoginInfo& login) {
+    locker<critical_lock> guard(m_info_lock);
+    m_login = login;
+    // Texts that fill their fields without a terminator are cut to the field: the user id
+    // travels in a 16-byte field, and the digest covers at most the 33 password bytes.
+    copy_str(m_login_user, sizeof m_login_user, m_login.UserId);
+    std::size_t password_length = 0;
+    while (password_length < sizeof m_login.Password && m_login.Password[password_length] != '\0') {
+        ++password_length;
+    }
+    KESTRO::TOOLS::md5_hex(m_login.Password, static_cast<std::uint32_t>(password_length),
+                           m_login_md5);
+}
+
+bool Coqc_tcp::SendLoginRequest() {
+    oqs_login_req request;
+    {
+        locker<critical_lock> guard(m_info_lock);
+        build_login_req(request, m_login_user, m_login_md5);
+    }
+    if (transport_send(reinterpret_cast<const char*>(&request), LOGIN_REQ_LEN) !=
+        static_cast<int>(LOGIN_REQ_LEN)) {
+        Log(3, "[QuoteClient] send login msg failed.");
+        return false;
+    }
+    return true;
+}
+
+void Coqc_tcp::DropTransport() {
+    m_status.store(STATUS_DISCONNECTED);
+    transport_ptr current = take_transport();
+    if (!current) return;
+    // We are on one of the transport's own threads, which its close() would have to stop:
+    // a short-lived thread closes it instead.
+    auto* job = new closing_job{this, std::move(current), &m_closers};
+    m_closers.fetch_add(1);
+    if (!platform::thread_start(&Coqc_tcp::closing_thread, job, nullptr, nullptr)) {
+        Log(3, "[QuoteClient] cannot start the closing thread; the connection is closed later.");
+        // Keep it: the destructor or the next connection closes it from a safe thread.
+        m_closers.fetch_sub(1);
+        set_transport(std::move(job->transport));
+        delete job;
+    }
+}
+
+void Coqc_tcp::closing_thread(void* raw) {
+    std::unique_ptr<closing_job> job(static_cast<closing_job*>(raw));
+    std::atomic<int>* closers = job->closers;
+    close_transport(job->transport, 10);
+    job.reset();
+    // Last act: from here on the client may be destroyed.
+    closers->fetch_sub(1);
+}
+
+void Coqc_tcp::close_transport(transport_ptr& transport, std::uint32_t pause_ms) {
+    if (!transport) return;
+    if (pause_ms > 0) KESTRO::TOOLS::sleep_ms(pause_ms);
+    transport->close();
+    transport.reset();
+}
+
+void Coqc_tcp::Reset() {
+    if (transport_ptr current = take_transport()) {
+        current->close();
+        KESTRO::TOOLS::sleep_ms(10);
+        current.reset();
+    }
+    m_status.store(STATUS_DISCONNECTED);
+    {
+        locker<critical_lock> guard(m_info_lock);
+        std::memset(m_server.Reserved, 0, sizeof m_server.Reserved);
+        std::memset(m_server.ServerIp, 0, sizeof m_server.ServerIp);
+        m_server.ServerPort = 0;
+        std::memset(static_cast<void*>(&m_login), 0, sizeof m_login);
+        std::memset(m_login_user, 0, sizeof m_login_user);
+        std::memset(m_login_md5, 0, sizeof m_login_md5);
+    }
+    ClearRegistrations();
+}
+
+// ---- transport pointer ------------------------------------------------------------------
+
+Coqc_tcp::transport_ptr Coqc_tcp::transport() const {
+    locker<critical_lock> guard(m_transport_lock);
+    return m_transport;
+}
+
+Coqc_tcp::transport_ptr Coqc_tcp::take_transport() {
+    locker<critical_lock> guard(m_transport_lock);
+    transport_ptr taken;
+    taken.swap(m_transport);
+    return taken;
+}
+
+void Coqc_tcp::set_transport(transport_ptr transport) {
+    transport_ptr previous;
+    {
+        locker<critical_lock> guard(m_transport_lock);
+        previous.swap(m_transport);
+        m_transport = std::move(transport);
+    }
+    close_transport(previous, 0);
+}
+
+int Coqc_tcp::transport_send(const char* data, int length) {
+    transport_ptr current = transport();
+    return current ? current->send(data, length) : -1;
+}

@@ -1,0 +1,204 @@
+#include "protocol/receive_path.h"
+
+#include <cstring>
+
+#include "client/coqc_tcp.h"
+#include "net/socket_event.h"
+#include "protocol/symbol_names.h"
+#include "protocol/wire.h"
+
+using KESTRO::TOOLS::critical_lock;
+using KESTRO::TOOLS::locker;
+
+namespace {
+
+// The exchange code travels as a char and reaches the application sign-extended.
+int exchange_of(char code) { return static_cast<int>(static_cast<signed char>(code)); }
+
+const char* display_name(const char* symbol) {
+    const char* name = code_to_name(symbol);
+    return name != nullptr ? name : symbol;
+}
+
+}  // namespace
+
+int receive_path::on_cache_callback(socket_event* event, void* user) {
+    auto* client = static_cast<Coqc_tcp*>(user);
+    if (event == nullptr || client == nullptr) return 0;
+    switch (event->type()) {
+        case EVENT_CONNECT:
+            client->Log(0, "[on_cache_callback] EVENT_CONNECT");
+            break;
+        case EVENT_LOCALE_DISCONNECT:
+            client->Log(0, "[on_cache_callback] EVENT_LOCALE_DISCONNECT");
+            if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+            break;
+        case EVENT_REMOTE_DISCONNECT:
+        case EVENT_ERROR:
+            on_connection_lost(client);
+            break;
+        case EVENT_RECV: {
+            // The receive stream is the transport's own writable buffer; quotes are
+            // translated in place there.
+            auto* bytes = const_cast<char*>(event->data());
+            event->set_processed(
+                static_cast<std::int32_t>(on_received(client, bytes, event->length())));
+            break;
+        }
+        default:
+            break;
+    }
+    return 0;
+}
+
+void receive_path::on_connection_lost(Coqc_tcp* client) {
+    const bool worker = client->m_thread_is_running.load();
+    client->Log(0, "[on_cache_callback] EVENT_REMOTE_DISCONNECT,thd_is_run:%d", worker ? 1 : 0);
+    if (worker) {
+        client->enqueue(std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_RECONNECT,
+                                                             nullptr, 0));
+        return;
+    }
+    client->DropTransport();
+    if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+}
+
+std::uint32_t receive_path::on_received(Coqc_tcp* client, char* bytes, std::uint32_t length) {
+    std::uint32_t position = 0;
+    while (position < length) {
+        const std::uint32_t used = dispatch_msg(client, bytes + position, length - position);
+        if (used == 0) break;  // the rest is an incomplete message
+        position += used;
+    }
+    return position;
+}
+
+std::uint32_t receive_path::dispatch_msg(Coqc_tcp* client, char* bytes, std::uint32_t length) {
+    if (length == 0) return 0;
+    const char type = bytes[0];
+    switch (type) {
+        case 'A': return on_login_resp(client, bytes, length);
+        case 'F': return on_unreg_symbol_resp(client, bytes, length);
+        case 'H': return length >= HEARTBEAT_LEN ? HEARTBEAT_LEN : 0;
+        case 'I': return on_reg_symbol_resp(client, bytes, length);
+        case 'M': return on_symbol_resp(client, bytes, length);
+        case 'Q': return on_quote(client, bytes, length);
+        default:
+            // Without a length field there is no way to find the next message: drop it all.
+            client->Log(3, "[QuoteClient] receive unknown msg type: %d. length is %d",
+                        exchange_of(type), static_cast<int>(length));
+            return length;
+    }
+}
+
+std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
+                                          std::uint32_t length) {
+    if (length < LOGIN_RESP_LEN) return 0;
+    const login_resp_fields response = read_login_resp(bytes);
+    char ip[16];
+    int port = 0;
+    client->server_address(ip, &port);
+    const bool worker = client->m_thread_is_running.load();
+    client->Log(0,
+                "[QuoteClient] on_login_resp,thread_is_running:%d, result: %c,  server ip: %s, "
+                "port: %d.",
+                worker ? 1 : 0, response.result, ip, port);
+    if (worker) {
+        // While the worker runs every login answer belongs to its relogin.
+        if (response.result == 'Y') {
+            client->m_relogin_result.store(1);
+            client->Log(0, "[QuoteClient] relogin success, server ip: %s, port: %d.", ip, port);
+        } else {
+            client->m_relogin_result.store(-1);
+            client->Log(0, "[QuoteClient] relogin failed, server ip: %s, port: %d.", ip, port);
+        }
+        return LOGIN_RESP_LEN;
+    }
+    if (response.result == 'Y') {
+        if (!client->start_worker()) {
+            client->Log(3, "[QuoteClient] cannot start the worker thread.");
+            client->DropTransport();
+            if (OrvQuoteEventSink* sink = client->sink()) {
+                sink->OnLoginReply(false, "query symbol error");
+                sink->OnServerDisconnected();
+            }
+        }
+        return LOGIN_RESP_LEN;
+    }
+    client->DropTransport();
+    client->Log(3, "[QuoteClient] login failed, result: %c,  server ip: %s, port: %d.",
+                response.result, ip, port);
+    if (OrvQuoteEventSink* sink = client->sink()) sink->OnLoginReply(false, response.text);
+    KESTRO::TOOLS::sleep_ms(5);
+    if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+    return LOGIN_RESP_LEN;
+}
+
+std::uint32_t receive_path::on_symbol_resp(Coqc_tcp* client, const char* bytes,
+                                           std::uint32_t length) {
+    if (length < SYMBOL_RESP_LEN) return 0;
+    const symbol_resp_fields entry = read_symbol_resp(bytes);
+    if (entry.end) {
+        client->m_symbol_list_done.store(true);
+        return SYMBOL_RESP_LEN;
+    }
+    locker<critical_lock> guard(client->m_symbol_lock);
+    client->m_valid_symbols.insert(entry.symbol, exchange_of(entry.exchange_code));
+    return SYMBOL_RESP_LEN;
+}
+
+std::uint32_t receive_path::on_reg_symbol_resp(Coqc_tcp* client, const char* bytes,
+                                               std::uint32_t length) {
+    if (length < REG_SYMBOL_RESP_LEN) return 0;
+    const symbol_reply_fields reply = read_symbol_reply(bytes);
+    const oqs_symbol_info info(reply.exchange_code, reply.symbol);
+    const bool success = reply.result == '0' || reply.result == '2';
+    if (success) {
+        locker<critical_lock> guard(client->m_symbol_lock);
+        client->m_registered.insert(info.Symbol, info);
+    } else {
+        char text[256];
+        KESTRO::TOOLS::format_str(text, sizeof text, "%c:%s", info.ExchangeCode, info.Symbol);
+        client->Log(3, "[QuoteClient] register symbol:%s failed.", text);
+    }
+    if (OrvQuoteEventSink* sink = client->sink()) {
+        sink->OnRegisterReply(exchange_of(reply.exchange_code), display_name(reply.symbol),
+                              success);
+    }
+    return REG_SYMBOL_RESP_LEN;
+}
+
+std::uint32_t receive_path::on_unreg_symbol_resp(Coqc_tcp* client, const char* bytes,
+                                                 std::uint32_t length) {
+    if (length < REG_SYMBOL_RESP_LEN) return 0;
+    const symbol_reply_fields reply = read_symbol_reply(bytes);
+    const bool success = reply.result == '0';
+    if (success) {
+        // Registered keys are cut to 19 characters; cut the echo the same way.
+        const oqs_symbol_info info(reply.exchange_code, reply.symbol);
+        locker<critical_lock> guard(client->m_symbol_lock);
+        client->m_registered.erase(info.Symbol);
+    } else {
+        client->Log(3, "[QuoteClient] unregister symbol:%s failed.", reply.symbol);
+    }
+    if (OrvQuoteEventSink* sink = client->sink()) {
+        sink->OnUnregisterReply(exchange_of(reply.exchange_code), display_name(reply.symbol),
+                                success);
+    }
+    return REG_SYMBOL_RESP_LEN;
+}
+
+std::uint32_t receive_path::on_quote(Coqc_tcp* client, char* bytes, std::uint32_t length) {
+    if (length < QUOTE_MSG_LEN) return 0;
+    auto* message = reinterpret_cast<oqs_quote_msg*>(bytes);
+    char* symbol = message->quote.Symbol;
+    if (const char* name = code_to_name(symbol)) {
+        const std::size_t name_length = std::strlen(name);
+        std::memcpy(symbol, name, name_length);
+        std::memset(symbol + name_length, 0, sizeof message->quote.Symbol - name_length);
+    }
+    if (OrvQuoteEventSink* sink = client->sink()) {
+        sink->OnQuote(exchange_of(message->exchange_code), &message->quote);
+    }
+    return QUOTE_MSG_LEN;
+}
