@@ -23,7 +23,9 @@ struct sink_event {
         REGISTER,
         UNREGISTER,
         SYMBOL
-    } kind;
+    };
+    explicit sink_event(kind_t what) : kind(what) {}
+    kind_t kind;
     int code = 0;       // exchange code, or log level
     std::string text;   // symbol, login text or log line
     bool flag = false;  // success / last
@@ -34,8 +36,8 @@ struct sink_event {
 
 class recording_sink : public OrvQuoteEventSink {
 public:
-    void OnServerConnected() override { record({sink_event::CONNECTED}); }
-    void OnServerDisconnected() override { record({sink_event::DISCONNECTED}); }
+    void OnServerConnected() override { record(sink_event(sink_event::CONNECTED)); }
+    void OnServerDisconnected() override { record(sink_event(sink_event::DISCONNECTED)); }
     void OnLoginReply(bool success, const char* text) override {
         record(make(sink_event::LOGIN, 0, text, success));
     }

@@ -1,0 +1,176 @@
+// A whole session through the public header against the simulator: connect, login with the
+// symbol list, registration, quotes, refusals and disconnect.
+#include <string>
+
+#include "client_fixture.h"
+#include "sim/messages.h"
+#include "sim/sample_data.h"
+
+namespace {
+
+using sim::all_connections;
+
+TEST_F(client_fixture, full_session_from_connect_to_destroy) {
+    const auto test_thread = std::this_thread::get_id();
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    ASSERT_EQ(calls().size(), 1u);
+    EXPECT_EQ(calls()[0].kind, sink_event::CONNECTED);
+    EXPECT_EQ(calls()[0].thread, test_thread);  // before ConnServer returns, on its thread
+
+    api->LoginToOqs(credentials("trader01", "demo"));
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
+    const sink_event login = sink.of(sink_event::LOGIN)[0];
+    EXPECT_TRUE(login.flag);
+    EXPECT_EQ(login.text, "");
+    EXPECT_NE(login.thread, test_thread);
+    const auto logins = server.requests_of('L');
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].user_id, "trader01");
+    EXPECT_EQ(logins[0].password_md5, "FE01CE2A7FBAC8FAFAED7C982A04E229");  // never the password
+    EXPECT_TRUE(sink.has_log("[QuoteClient] login success. server ip: 127.0.0.1, port: " +
+                             std::to_string(server.port()) + "."));
+
+    // Refused while logged in: nothing changes, no second connection.
+    EXPECT_TRUE(api->ConnServer(address(), &sink));
+    EXPECT_TRUE(sink.has_log("[QuoteClient] cannot connserver while already logon."));
+    api->LoginToOqs(credentials());
+    EXPECT_TRUE(sink.has_log("[QuoteClient] login_to_oqs failed. wrong oqc tcp status: 2."));
+    EXPECT_EQ(server.accepted_count(), 1u);
+
+    // The symbol list report is answered from what the client knows; nothing is sent for it.
+    api->QuerySymbolList();
+    ASSERT_TRUE(sink.wait_for([&] {
+        auto symbols = sink.of(sink_event::SYMBOL);
+        return !symbols.empty() && symbols.back().flag;
+    }));
+    const auto symbols = sink.of(sink_event::SYMBOL);
+    const auto offered = sim::sample_symbols();
+    ASSERT_EQ(symbols.size(), offered.size() + 1);
+    EXPECT_EQ(symbols.back().code, '0');
+    EXPECT_EQ(symbols.back().text, "");
+    bool saw_display_name = false;
+    for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
+        EXPECT_FALSE(symbols[i].flag);
+        saw_display_name |= symbols[i].text == "Au(T+D)";
+    }
+    EXPECT_TRUE(saw_display_name);
+    EXPECT_EQ(server.request_count('S'), 1u);
+
+    // Registration by display name goes out under the wire code, and its quotes come back
+    // under the display name on the receive thread.
+    api->RegisterSymbol('1', "Au(T+D)");
+    api->RegisterSymbol('2', "SIMA01");
+    api->RegisterSymbol('2', "NOT-LISTED");
+    ASSERT_TRUE(sink.wait_count(sink_event::REGISTER, 2));
+    const auto registers = server.requests_of('N');
+    ASSERT_GE(registers.size(), 2u);
+    bool sent_code = false;
+    for (auto& request : registers) {
+        EXPECT_NE(request.symbol, "NOT-LISTED");
+        EXPECT_NE(request.symbol, "Au(T+D)");  // the wire carries the code, never the name
+        if (request.symbol == "0") {
+            sent_code = true;
+            EXPECT_EQ(request.exchange_code, '1');  // as the symbol list gave it
+        }
+    }
+    EXPECT_TRUE(sent_code);
+    bool reported = false;
+    for (auto& reply : sink.of(sink_event::REGISTER)) reported |= reply.text == "Au(T+D)";
+    EXPECT_TRUE(reported);
+
+    ASSERT_TRUE(server.send_quote(all_connections, '1', sim::make_quote("0", 7)));
+    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 1));
+    const sink_event quote = sink.of(sink_event::QUOTE)[0];
+    EXPECT_EQ(quote.code, '1');
+    EXPECT_EQ(std::string(quote.quote.Symbol), "Au(T+D)");
+    EXPECT_NE(quote.thread, test_thread);
+    const OrvMarketDepthQuoteData sent = sim::make_quote("0", 7);
+    EXPECT_EQ(std::memcmp(&quote.quote.ExchangeName, &sent.ExchangeName,
+                          sizeof sent - offsetof(OrvMarketDepthQuoteData, ExchangeName)),
+              0);
+
+    api->UnregisterSymbol('1', "Au(T+D)");
+    ASSERT_TRUE(sink.wait_count(sink_event::UNREGISTER, 1));
+    EXPECT_EQ(server.requests_of('R')[0].symbol, "0");
+
+    api->Disconnect();
+    EXPECT_TRUE(server.wait_closed(0, 5000));
+    EXPECT_GE(sink.count(sink_event::DISCONNECTED), 1u);
+    // A disconnected client connects again.
+    sink.clear();
+    EXPECT_TRUE(api->ConnServer(address(), &sink));
+    EXPECT_EQ(sink.count(sink_event::CONNECTED), 1u);
+}
+
+TEST_F(client_fixture, refused_login_disconnects_and_allows_a_new_connection) {
+    server.update_script([](sim::reply_script& s) { s.login = {'N', "bad password", false}; });
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(sink.wait_count(sink_event::DISCONNECTED, 1));
+    auto events = calls();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[1].kind, sink_event::LOGIN);
+    EXPECT_FALSE(events[1].flag);
+    EXPECT_EQ(events[1].text, "bad password");
+    EXPECT_EQ(events[2].kind, sink_event::DISCONNECTED);
+    EXPECT_TRUE(server.wait_closed(0, 5000));
+
+    server.update_script([](sim::reply_script& s) { s.login = {'Y', "", false}; });
+    sink.clear();
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
+    EXPECT_TRUE(sink.of(sink_event::LOGIN)[0].flag);
+}
+
+TEST_F(client_fixture, failed_connects_and_bad_arguments) {
+    server.stop_listening();
+    EXPECT_FALSE(api->ConnServer(address(), &sink));
+    EXPECT_TRUE(sink.has_log("[QuoteClient] init connect server failed. server ip: 127.0.0.1, "
+                             "port: " + std::to_string(server.port()) + "."));
+    EXPECT_TRUE(calls().empty());
+    api->LoginToOqs(credentials());
+    EXPECT_TRUE(sink.has_log("[QuoteClient] login_to_oqs failed. wrong oqc tcp status: 0."));
+    EXPECT_FALSE(api->ConnMulticast({}, &sink));
+    EXPECT_FALSE(api->ConnServer(std::vector<OqsTcpInfo>{}, &sink));
+    DestroyOrvQuoteApi(nullptr);
+}
+
+TEST_F(client_fixture, lost_connection_before_login_is_reported) {
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    ASSERT_TRUE(server.wait_accepted(1, 5000));
+    server.drop(0);
+    ASSERT_TRUE(sink.wait_count(sink_event::DISCONNECTED, 1));
+    // No worker ran, so the client is disconnected and connects again.
+    ASSERT_TRUE(sink.wait_for([&] { return api->ConnServer(address(), &sink); }, 5000));
+    EXPECT_EQ(sink.count(sink_event::CONNECTED), 2u);
+}
+
+TEST_F(client_fixture, deliveries_split_and_coalesced_give_whole_quotes) {
+    log_in();
+    const std::string one = sim::quote_bytes('2', sim::make_quote("SIMA01", 1));
+    ASSERT_TRUE(server.send_raw_split(0, one, {1, 30, 200}));
+    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 1));
+    ASSERT_TRUE(server.send_raw(0, one + one + one));
+    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 4));
+    for (auto& quote : sink.of(sink_event::QUOTE)) EXPECT_EQ(std::string(quote.quote.Symbol), "SIMA01");
+    // An unknown type byte discards the rest of its delivery; later deliveries are fine.
+    ASSERT_TRUE(server.send_raw(0, std::string(1, 'X') + one));
+    ASSERT_TRUE(sink.wait_for([&] { return sink.has_log_containing("receive unknown msg type: 88"); }));
+    ASSERT_TRUE(server.send_raw(0, one));
+    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 5));
+}
+
+TEST_F(client_fixture, destroy_right_after_a_refused_login) {
+    // The closing thread still reports its local disconnection; destruction waits for it.
+    server.update_script([](sim::reply_script& s) { s.login = {'N', "no", false}; });
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
+    DestroyOrvQuoteApi(api);
+    const std::size_t after = sink.events().size();
+    api = CreateOrvQuoteApi();
+    EXPECT_EQ(sink.events().size(), after);  // nothing arrives after destruction
+}
+
+}  // namespace
