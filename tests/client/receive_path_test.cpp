@@ -107,7 +107,8 @@ TEST_F(receive_path_test, cuts_deliveries_into_messages_and_keeps_the_incomplete
     EXPECT_EQ(calls[2].text, "cu2701");
     EXPECT_EQ(calls[2].pointer, bytes.data() + 24 + 22);  // delivered in place
     EXPECT_EQ(calls[3].text, "Ag(T+D)");
-    EXPECT_EQ(calls[3].quote.MarketValue1, 4321.5);
+    const double last = calls[3].quote.MarketValue1;  // packed: no reference to the field
+    EXPECT_EQ(last, 4321.5);
     EXPECT_TRUE(sink.has_log_containing("[QuoteClient] login failed, result: N,  server ip:"));
 
     // The transport shows the unused rest again with the remainder behind it.
