@@ -139,11 +139,25 @@ TEST_F(client_fixture, failed_connects_and_bad_arguments) {
 TEST_F(client_fixture, lost_connection_before_login_is_reported) {
     ASSERT_TRUE(api->ConnServer(address(), &sink));
     ASSERT_TRUE(server.wait_accepted(1, 5000));
+    // Connected: a second ConnServer is refused and changes nothing.
+    EXPECT_TRUE(api->ConnServer(address(), &sink));
+    EXPECT_TRUE(sink.has_log("[QuoteClient] cannot connserver while already logon."));
+    EXPECT_EQ(sink.count(sink_event::CONNECTED), 1u);
     server.drop(0);
     ASSERT_TRUE(sink.wait_count(sink_event::DISCONNECTED, 1));
     // No worker ran, so the client is disconnected and connects again.
     ASSERT_TRUE(sink.wait_for([&] { return api->ConnServer(address(), &sink); }, 5000));
     EXPECT_EQ(sink.count(sink_event::CONNECTED), 2u);
+}
+
+TEST_F(client_fixture, disconnect_before_login_closes_on_the_calling_thread) {
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
+    api->Disconnect();
+    ASSERT_EQ(sink.count(sink_event::DISCONNECTED), 1u);  // synchronously, before returning
+    EXPECT_EQ(sink.of(sink_event::DISCONNECTED)[0].thread, std::this_thread::get_id());
+    EXPECT_TRUE(server.wait_closed(0, 5000));
+    api->Disconnect();  // again: nothing more
+    EXPECT_EQ(sink.count(sink_event::DISCONNECTED), 1u);
 }
 
 TEST_F(client_fixture, deliveries_split_and_coalesced_give_whole_quotes) {
