@@ -21,9 +21,9 @@ constexpr unsigned int receive_stream_capacity = 8192;
 constexpr int log_line_size = 1024;
 constexpr int disconnect_checks = 1000;  // 10 ms apart: about 10 seconds
 
-// What a closing thread needs: the client to report to, and the transport it now owns.
+// What a closing thread needs: the transport it now owns, and the client's count of
+// closing threads, which it lowers as its very last act.
 struct closing_job {
-    Coqc_tcp* client;
     std::shared_ptr<socket_cache_client> transport;
     std::atomic<int>* closers;
 };
@@ -238,7 +238,7 @@ void Coqc_tcp::DropTransport() {
     if (!current) return;
     // We are on one of the transport's own threads, which its close() would have to stop:
     // a short-lived thread closes it instead.
-    auto* job = new closing_job{this, std::move(current), &m_closers};
+    auto* job = new closing_job{std::move(current), &m_closers};
     m_closers.fetch_add(1);
     if (!platform::thread_start(&Coqc_tcp::closing_thread, job, nullptr, nullptr)) {
         Log(3, "[QuoteClient] cannot start the closing thread; the connection is closed later.");
