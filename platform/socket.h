@@ -27,6 +27,17 @@ int socket_send(socket_t s, const char* data, int length);
 int socket_recv(socket_t s, char* buffer, int length);
 void socket_close(socket_t s);
 
+// A listening socket on 127.0.0.1 (port 0 picks an ephemeral one) with its port stored in
+// *bound_port when that is not null; invalid_socket on failure. On POSIX the address may be
+// reused at once, so that a port whose listener was closed can be listened on again.
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port);
+// Blocking accept of one pending connection; invalid_socket on failure.
+socket_t socket_accept(socket_t listener);
+// Stops receiving, and sending too when `both` (the peer then sees an orderly end), without
+// closing. It wakes a thread waiting on the socket, whose wait would otherwise keep a closed
+// socket alive until it ends, and makes a listener refuse connections at once.
+bool socket_shutdown(socket_t s, bool both);
+
 // The error number of the last failed socket call of this thread, as an errno value
 // (interrupted 4, bad descriptor 9, bad address 14, invalid argument 22, ...).
 int socket_last_error();

@@ -55,6 +55,38 @@ int socket_recv(socket_t s, char* buffer, int length) {
 
 void socket_close(socket_t s) { ::close(fd(s)); }
 
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return invalid_socket;
+    int on = 1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    socklen_t size = sizeof address;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s, SOMAXCONN) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        ::close(s);
+        return invalid_socket;
+    }
+    if (bound_port != nullptr) *bound_port = ntohs(address.sin_port);
+    return static_cast<socket_t>(s);
+}
+
+bool socket_shutdown(socket_t s, bool both) {
+    return ::shutdown(fd(s), both ? SHUT_RDWR : SHUT_RD) == 0;
+}
+
+socket_t socket_accept(socket_t listener) {
+    int s;
+    do {
+        s = ::accept(fd(listener), nullptr, nullptr);
+    } while (s < 0 && errno == EINTR);
+    return s < 0 ? invalid_socket : static_cast<socket_t>(s);
+}
+
 int socket_last_error() { return errno; }
 
 int socket_wait(socket_set* read, socket_set* except, long timeout_us) {

@@ -75,6 +75,35 @@ int socket_recv(socket_t s, char* buffer, int length) {
 
 void socket_close(socket_t s) { closesocket(native(s)); }
 
+// No SO_REUSEADDR here: on Windows it lets another socket take over a port in use, and a
+// closed listener's port can be bound again without it.
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return invalid_socket;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    int size = sizeof address;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s, SOMAXCONN) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        closesocket(s);
+        return invalid_socket;
+    }
+    if (bound_port != nullptr) *bound_port = ntohs(address.sin_port);
+    return static_cast<socket_t>(s);
+}
+
+bool socket_shutdown(socket_t s, bool both) {
+    return ::shutdown(native(s), both ? SD_BOTH : SD_RECEIVE) == 0;
+}
+
+socket_t socket_accept(socket_t listener) {
+    SOCKET s = ::accept(native(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
+}
+
 int socket_last_error() { return to_errno(WSAGetLastError()); }
 
 int socket_wait(socket_set* read, socket_set* except, long timeout_us) {

@@ -1,0 +1,62 @@
+// Internal. socket_cache_client: the TCP connection the quote client owns. Received bytes are
+// copied off the socket's wait thread into pooled buffers and handed to the owner on a
+// receive thread of its own as one stream, from which the owner consumes whole messages.
+// Entered by the owner's threads (connect, send, close), the wait thread (producer of the
+// receive queue) and the receive thread (its consumer and the only user of the stream). The
+// queue, the pool and the stream each have their own lock, held inside one operation only.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/buffer_pool.h"
+#include "net/data_queue.h"
+#include "net/kestro_socket_thread.h"
+#include "net/socket_client.h"
+#include "net/socket_event.h"
+#include "net/stream_buffer.h"
+
+class socket_cache_client : public socket_client {
+public:
+    static constexpr std::uint32_t pool_capacity = 512;
+    static constexpr unsigned int receive_interval_us = 1100;
+
+    // Any thread. Unconnected; the receive thread is made but not started.
+    explicit socket_cache_client(unsigned int receive_stream_capacity);
+    // Any thread but the wait and receive threads, after close(): stops the receive thread
+    // and drops what is queued.
+    ~socket_cache_client() override;
+
+    // An owner thread, while no connection is open. Starts the receive thread, then opens
+    // the connection; callback gets EVENT_CONNECT and EVENT_REMOTE_DISCONNECT on the wait
+    // thread, EVENT_RECV on the receive thread, EVENT_SEND on the sender's thread and
+    // EVENT_LOCALE_DISCONNECT on the closing thread.
+    bool connect(const std::string& server_ip, unsigned short server_port,
+                 socket_event_callback callback, void* user);
+    // Any thread. One send call: the bytes taken, or -1 without a connection.
+    int send(const char* data, int length);
+    // Any thread that is neither the wait nor the receive thread. Stops the receive thread,
+    // closes the connection (EVENT_LOCALE_DISCONNECT when it was open) and drops unconsumed
+    // bytes. Always true.
+    bool close();
+
+    // The wait thread (and the sending and closing threads): the callback handed to the
+    // socket, with this object as user. Returns 0.
+    static int on_socket_event(socket_event* event, void* user);
+    // The receive thread: hands every queued byte to the owner. Returns 0.
+    static std::int32_t receive_task(void* self);
+
+private:
+    // Owner threads, while the receive thread is stopped.
+    void clear_queues();
+    void offer_stream();
+
+    std::atomic<void*> m_owner_user;
+    std::atomic<socket_event_callback> m_owner_callback;
+    KESTRO::TOOLS::stream_buffer m_receive_stream;
+    data_queue m_receive_queue;
+    buffer_pool m_pool;
+    std::unique_ptr<kestro_socket_thread> m_receive_thread;
+};

@@ -1,0 +1,53 @@
+// Test helper. event_recorder: an owner callback that records every transport event with the
+// thread it came on, lets the test wait for a condition on them with a bound, and answers
+// EVENT_RECV with a consumption policy. Entered by the transport's threads (record) and the
+// test thread (wait, snapshot); m_mutex guards the list and is never held across a hook.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/socket_event.h"
+
+struct recorded_event {
+    std::uint32_t type;
+    std::uint32_t thread;
+    std::uint32_t length;
+    std::string data;  // a copy of the bytes of EVENT_RECV
+};
+
+class event_recorder {
+public:
+    using events = std::vector<recorded_event>;
+
+    // The socket_event_callback; user is the recorder.
+    static int callback(socket_event* event, void* user);
+
+    // Set before connecting. consume: bytes taken from an EVENT_RECV (default none), run
+    // under the lock; after: runs once the event is recorded, outside the lock.
+    std::function<std::int32_t(const std::string& data)> consume;
+    std::function<void(socket_event* event)> after;
+
+    // Waits up to `bound` until cond holds for the recorded events.
+    bool wait_for(const std::function<bool(const events&)>& cond,
+                  std::chrono::milliseconds bound = std::chrono::seconds(5));
+    bool wait_for_type(std::uint32_t type,
+                       std::chrono::milliseconds bound = std::chrono::seconds(5));
+    events snapshot();
+    // The recorded types in order.
+    std::vector<std::uint32_t> types();
+    // The data of every EVENT_RECV in order.
+    std::vector<std::string> received();
+
+private:
+    void record(socket_event* event);
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    events m_events;
+};
