@@ -1,0 +1,416 @@
+#include "sim/quote_server.h"
+
+#include <utility>
+
+#include "platform/clock.h"
+#include "sim/messages.h"
+
+namespace sim {
+
+namespace {
+// How long the I/O thread waits for sockets before it looks again at the listener, the
+// connection list and the stop flag, which other threads change without waking it.
+constexpr long io_wait_us = 10000;
+// The socket set holds 64 sockets; one of them is the listener.
+constexpr std::size_t max_open = platform::socket_set_size - 1;
+}  // namespace
+
+// One accepted connection. `lock` is held for every recv, send and the close, so that the
+// socket is never used after it is closed; `open` changes only under it.
+struct quote_server::connection {
+    connection(std::size_t number, platform::socket_t s) : socket(s), cutter(number) {}
+    std::mutex lock;
+    platform::socket_t socket;
+    std::atomic<bool> open{true};
+    request_cutter cutter;  // I/O thread only
+};
+
+// What the I/O thread waits on in one round.
+struct quote_server::snapshot {
+    platform::socket_t listener = platform::invalid_socket;
+    std::uint64_t listen_generation = 0;
+    std::vector<std::shared_ptr<connection>> open;
+};
+
+quote_server::quote_server(std::uint16_t port) : m_start_ticks(platform::perf_counter()) {
+    platform::sockets_startup();
+    m_listener = platform::socket_listen_loopback(port, &m_port);
+    platform::thread_start(&quote_server::_th_io, this, &m_thread, nullptr);
+}
+
+quote_server::~quote_server() {
+    m_stop.store(true);
+    platform::thread_join(m_thread);
+    drop_all(false);
+    stop_listening();
+    platform::sockets_cleanup();
+}
+
+bool quote_server::listening() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_listener != platform::invalid_socket;
+}
+
+reply_script quote_server::script() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_script;
+}
+
+void quote_server::set_script(const reply_script& script) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_script = script;
+}
+
+void quote_server::update_script(const std::function<void(reply_script&)>& change) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    change(m_script);
+}
+
+// ---- connections
+
+std::size_t quote_server::accepted_count() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_connections.size();
+}
+
+std::size_t quote_server::open_count() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::size_t count = 0;
+    for (const auto& c : m_connections) count += c->open.load() ? 1 : 0;
+    return count;
+}
+
+bool quote_server::is_open(std::size_t number) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return number < m_connections.size() && m_connections[number]->open.load();
+}
+
+bool quote_server::wait_accepted(std::size_t count, int timeout_ms) const {
+    return wait_for([&] { return accepted_count() >= count; }, timeout_ms);
+}
+
+bool quote_server::wait_open_count(std::size_t count, int timeout_ms) const {
+    return wait_for([&] { return open_count() == count; }, timeout_ms);
+}
+
+bool quote_server::wait_closed(std::size_t number, int timeout_ms) const {
+    return wait_for([&] { return number < accepted_count() && !is_open(number); }, timeout_ms);
+}
+
+// ---- the record
+
+std::vector<request> quote_server::requests() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_requests;
+}
+
+std::vector<request> quote_server::requests_on(std::size_t number) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<request> found;
+    for (const request& r : m_requests) {
+        if (r.connection == number) found.push_back(r);
+    }
+    return found;
+}
+
+std::vector<request> quote_server::requests_of(char type) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<request> found;
+    for (const request& r : m_requests) {
+        if (r.type == type) found.push_back(r);
+    }
+    return found;
+}
+
+std::size_t quote_server::request_count(char type) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::size_t count = 0;
+    for (const request& r : m_requests) count += r.type == type ? 1 : 0;
+    return count;
+}
+
+std::size_t quote_server::login_count() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_logins;
+}
+
+void quote_server::clear_requests() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_requests.clear();
+}
+
+std::vector<request> quote_server::take_requests() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<request> taken;
+    taken.swap(m_requests);
+    return taken;
+}
+
+bool quote_server::wait_request(char type, std::size_t count, int timeout_ms) const {
+    return wait_for([&] { return request_count(type) >= count; }, timeout_ms);
+}
+
+bool quote_server::wait_for(const std::function<bool()>& condition, int timeout_ms) const {
+    return m_changed.wait_for(condition, timeout_ms);
+}
+
+// ---- sending
+
+std::vector<std::shared_ptr<quote_server::connection>> quote_server::targets(
+    std::size_t which) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (which != all_connections) {
+        if (which < m_connections.size()) return {m_connections[which]};
+        return {};
+    }
+    std::vector<std::shared_ptr<connection>> open;
+    for (const auto& c : m_connections) {
+        if (c->open.load()) open.push_back(c);
+    }
+    return open;
+}
+
+bool quote_server::send_all(connection& c, const std::string& bytes) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    if (!c.open.load()) return false;
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int n = platform::socket_send(c.socket, bytes.data() + sent,
+                                            static_cast<int>(bytes.size() - sent));
+        // The I/O thread notices the broken connection on its next read and closes it.
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool quote_server::send_raw(std::size_t which, const std::string& bytes) {
+    const auto addressed = targets(which);
+    bool ok = !addressed.empty();
+    for (const auto& c : addressed) ok = send_all(*c, bytes) && ok;
+    return ok;
+}
+
+bool quote_server::send_raw_split(std::size_t which, const std::string& bytes,
+                                  const std::vector<std::size_t>& cuts,
+                                  const std::function<void(std::size_t)>& between) {
+    bool ok = true;
+    std::size_t start = 0;
+    std::size_t piece = 0;
+    auto send_piece = [&](std::size_t end) {
+        if (piece > 0 && between) between(piece);
+        ok = send_raw(which, bytes.substr(start, end - start)) && ok;
+        start = end;
+        ++piece;
+    };
+    for (std::size_t cut : cuts) {
+        if (cut > start && cut < bytes.size()) send_piece(cut);
+    }
+    send_piece(bytes.size());
+    return ok;
+}
+
+bool quote_server::send_raw_split(std::size_t which, const std::string& bytes,
+                                  const std::vector<std::size_t>& cuts, int pause_ms) {
+    const auto pause = static_cast<std::uint32_t>(pause_ms < 0 ? 0 : pause_ms);
+    return send_raw_split(which, bytes, cuts, [pause](std::size_t) { platform::sleep_ms(pause); });
+}
+
+bool quote_server::send_login_reply(std::size_t which, char result, const std::string& text) {
+    return send_raw(which, login_reply_bytes(result, text));
+}
+
+bool quote_server::send_symbol(std::size_t which, char exchange_code, const std::string& symbol) {
+    return send_raw(which, symbol_bytes(exchange_code, symbol));
+}
+
+bool quote_server::send_symbol_end(std::size_t which) {
+    return send_raw(which, symbol_end_bytes());
+}
+
+bool quote_server::send_register_reply(std::size_t which, char result, char exchange_code,
+                                       const std::string& symbol) {
+    return send_raw(which, register_reply_bytes(result, exchange_code, symbol));
+}
+
+bool quote_server::send_unregister_reply(std::size_t which, char result, char exchange_code,
+                                         const std::string& symbol) {
+    return send_raw(which, unregister_reply_bytes(result, exchange_code, symbol));
+}
+
+bool quote_server::send_quote(std::size_t which, char exchange_code,
+                              const OrvMarketDepthQuoteData& quote) {
+    return send_raw(which, quote_bytes(exchange_code, quote));
+}
+
+bool quote_server::send_heartbeat(std::size_t which, std::int64_t send_time) {
+    return send_raw(which, heartbeat_bytes(send_time));
+}
+
+// ---- faults
+
+bool quote_server::close(connection& c, bool reset) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    if (!c.open.load()) return false;
+    // The shutdown makes the close take effect now even while the I/O thread waits on the
+    // socket. An orderly end sends its FIN with it; a reset must not, so that the linger
+    // setting turns the close into a reset.
+    platform::socket_shutdown(c.socket, !reset);
+    if (reset) platform::socket_set_linger_zero(c.socket);
+    platform::socket_close(c.socket);
+    c.open.store(false);
+    return true;
+}
+
+bool quote_server::drop(std::size_t which, bool reset) {
+    bool dropped = false;
+    for (const auto& c : targets(which)) dropped = close(*c, reset) || dropped;
+    if (dropped) wait_io_round();
+    m_changed.notify();
+    return dropped;
+}
+
+void quote_server::drop_all(bool reset) {
+    drop(all_connections, reset);
+}
+
+void quote_server::stop_listening() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_listener == platform::invalid_socket) return;
+        platform::socket_shutdown(m_listener, true);
+        platform::socket_close(m_listener);
+        m_listener = platform::invalid_socket;
+        ++m_listen_generation;
+    }
+    wait_io_round();
+    m_changed.notify();
+}
+
+bool quote_server::listen_again() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_listener != platform::invalid_socket) return true;
+    if (m_port == 0) return false;
+    m_listener = platform::socket_listen_loopback(m_port, nullptr);
+    ++m_listen_generation;
+    return m_listener != platform::invalid_socket;
+}
+
+// Where a wait keeps a closed socket alive until it ends (wine's select does, even after a
+// shutdown), the socket is gone only when the I/O thread's current wait is over.
+void quote_server::wait_io_round() const {
+    if (m_stop.load()) return;  // the I/O thread has ended or is ending
+    const std::uint64_t seen = m_io_rounds.load();
+    m_changed.wait_for([&] { return m_io_rounds.load() > seen || m_stop.load(); }, 2000);
+}
+
+// ---- the I/O thread
+
+void quote_server::_th_io(void* self) {
+    static_cast<quote_server*>(self)->io_loop();
+}
+
+quote_server::snapshot quote_server::take_snapshot() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    snapshot s;
+    s.listener = m_listener;
+    s.listen_generation = m_listen_generation;
+    for (const auto& c : m_connections) {
+        if (c->open.load()) s.open.push_back(c);
+    }
+    return s;
+}
+
+void quote_server::io_loop() {
+    while (!m_stop.load()) {
+        const snapshot s = take_snapshot();
+        platform::socket_set readable;
+        if (s.listener != platform::invalid_socket) readable.sockets[readable.count++] = s.listener;
+        for (const auto& c : s.open) readable.sockets[readable.count++] = c->socket;
+        int ready_count = 0;
+        if (readable.count == 0) {
+            // Waiting on an empty set is an error on Windows; there is nothing to read anyway.
+            platform::sleep_ms(io_wait_us / 1000);
+        } else {
+            // A socket closed by another thread during the wait makes it fail; the next round
+            // waits on the sockets still open.
+            ready_count = platform::socket_wait(&readable, nullptr, io_wait_us);
+        }
+        m_io_rounds.fetch_add(1);
+        m_changed.notify();
+        if (ready_count <= 0) continue;
+        for (std::uint32_t i = 0; i < readable.count; ++i) {
+            const platform::socket_t ready = readable.sockets[i];
+            if (ready == s.listener) {
+                accept_pending(s.listen_generation);
+                continue;
+            }
+            for (const auto& c : s.open) {
+                if (c->socket == ready) read_from(c);
+            }
+        }
+    }
+}
+
+void quote_server::accept_pending(std::uint64_t listen_generation) {
+    std::shared_ptr<connection> accepted;
+    {
+        // Under the lock, so that the listener the wait saw is still the one accepted from.
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_listener == platform::invalid_socket || m_listen_generation != listen_generation) {
+            return;
+        }
+        const platform::socket_t s = platform::socket_accept(m_listener);
+        if (s == platform::invalid_socket) return;
+        std::size_t open = 0;
+        for (const auto& c : m_connections) open += c->open.load() ? 1 : 0;
+        if (open >= max_open) {
+            platform::socket_close(s);
+            return;
+        }
+        // Pieces of a split send must leave as separate segments.
+        platform::socket_set_nodelay(s);
+        accepted = std::make_shared<connection>(m_connections.size(), s);
+        m_connections.push_back(accepted);
+    }
+    m_changed.notify();
+}
+
+void quote_server::read_from(const std::shared_ptr<connection>& c) {
+    char buffer[8192];
+    int n;
+    {
+        std::lock_guard<std::mutex> guard(c->lock);
+        if (!c->open.load()) return;
+        n = platform::socket_recv(c->socket, buffer, static_cast<int>(sizeof buffer));
+    }
+    if (n <= 0) {  // the client has closed or reset the connection
+        close(*c, false);
+        m_changed.notify();
+        return;
+    }
+    for (request& r : c->cutter.feed(buffer, static_cast<std::size_t>(n), elapsed_ms())) {
+        handle(c, std::move(r));
+    }
+}
+
+void quote_server::handle(const std::shared_ptr<connection>& c, request&& req) {
+    std::string reply;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (req.type == 'L' && !req.unknown) ++m_logins;
+        reply = scripted_reply(m_script, req, m_logins);
+    }
+    if (!reply.empty()) send_all(*c, reply);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_requests.push_back(std::move(req));
+    }
+    m_changed.notify();
+}
+
+std::int64_t quote_server::elapsed_ms() const {
+    return (platform::perf_counter() - m_start_ticks) * 1000 / platform::perf_frequency();
+}
+
+}  // namespace sim
