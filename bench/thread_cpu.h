@@ -1,0 +1,28 @@
+// Benchmark support, not part of the library. The threads of this process and the CPU time
+// each has used, read from the kernel's per-thread CPU clocks (nanoseconds), so
+// that the CPU time of threads the library made can be told apart from the driver's own.
+// Safe from any thread; the functions allocate, so call them from an uncounted thread.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace thread_cpu {
+
+// The ids of every thread of this process, as they are now.
+std::vector<std::int64_t> list_threads();
+
+// CPU time of one thread of this process in nanoseconds; 0 when it has ended.
+std::int64_t cpu_ns(std::int64_t tid);
+
+// The sum of cpu_ns over the threads.
+std::int64_t cpu_ns(const std::vector<std::int64_t>& tids);
+
+// The ids in `now` that are not in `before`.
+std::vector<std::int64_t> added(const std::vector<std::int64_t>& before,
+                                const std::vector<std::int64_t>& now);
+
+// CPU time of the calling thread in nanoseconds.
+std::int64_t own_cpu_ns();
+
+}  // namespace thread_cpu
