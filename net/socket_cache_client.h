@@ -37,9 +37,9 @@ public:
                  socket_event_callback callback, void* user);
     // Any thread. One send call: the bytes taken, or -1 without a connection.
     int send(const char* data, int length);
-    // Any thread that is neither the wait nor the receive thread. Stops the receive thread,
-    // closes the connection (EVENT_LOCALE_DISCONNECT when it was open) and drops unconsumed
-    // bytes. Always true.
+    // Any thread. Stops the receive thread, closes the connection (EVENT_LOCALE_DISCONNECT
+    // when it was open) and drops unconsumed bytes. Called on the wait or the receive thread
+    // it does not wait for that thread itself. Always true.
     bool close();
 
     // The wait thread (and the sending and closing threads): the callback handed to the
@@ -49,8 +49,10 @@ public:
     static std::int32_t receive_task(void* self);
 
 private:
-    // Owner threads, while the receive thread is stopped.
+    // Owner threads, once the receive thread is stopped.
     void clear_queues();
+    // The receive thread: offers the stream to the owner until it is empty or the owner
+    // leaves the rest for later.
     void offer_stream();
 
     std::atomic<void*> m_owner_user;
