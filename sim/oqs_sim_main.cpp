@@ -1,0 +1,74 @@
+// oqs_sim: a quote server on the loopback interface for trying and testing quote clients.
+// It answers logins, the symbol list and registrations, streams synthetic quotes for every
+// registered symbol, and can misbehave on purpose (see --help).
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/quote_stream.h"
+#include "sim/sim_options.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void on_signal(int) {
+    g_stop.store(true);
+}
+
+void print_line(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+std::string describe(const sim::sim_options& o) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", o.rate);
+    std::string text = std::string("rate ") + rate + "/s per symbol, users:";
+    for (const auto& user : sim::effective_users(o)) text += " " + user.first;
+    if (o.refuse_login) text += ", --refuse-login";
+    if (o.no_list_end) text += ", --no-list-end";
+    if (o.drop_after_seconds > 0) {
+        char after[32];
+        std::snprintf(after, sizeof after, "%g", o.drop_after_seconds);
+        text += std::string(", --drop-after ") + after;
+    }
+    if (o.split) text += ", --split";
+    if (o.garbage_every > 0) text += ", --garbage-every " + std::to_string(o.garbage_every);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const sim::parsed_options parsed = sim::parse_sim_options(args);
+    if (parsed.options.help) {
+        std::fputs(sim::sim_usage("oqs_sim").c_str(), stdout);
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "oqs_sim: %s\nTry 'oqs_sim --help'.\n", parsed.error.c_str());
+        return 2;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+
+    sim::quote_stream stream(parsed.options, print_line);
+    if (!stream.listening()) {
+        std::fprintf(stderr, "oqs_sim: cannot listen on 127.0.0.1:%u (is the port in use?)\n",
+                     static_cast<unsigned>(parsed.options.port));
+        return 1;
+    }
+    std::fprintf(stderr, "oqs_sim: listening on 127.0.0.1:%u (%s); Ctrl-C stops\n",
+                 static_cast<unsigned>(stream.port()), describe(parsed.options).c_str());
+    // The handler only sets the flag; this thread has nothing else to do than to look at it.
+    while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stream.stop();
+    std::fprintf(stderr, "oqs_sim: stopped, %llu quotes sent\n",
+                 static_cast<unsigned long long>(stream.quotes_sent()));
+    return 0;
+}
