@@ -27,8 +27,10 @@ TEST_F(client_fixture, full_session_from_connect_to_destroy) {
     ASSERT_EQ(logins.size(), 1u);
     EXPECT_EQ(logins[0].user_id, "trader01");
     EXPECT_EQ(logins[0].password_md5, "FE01CE2A7FBAC8FAFAED7C982A04E229");  // never the password
-    EXPECT_TRUE(sink.has_log("[QuoteClient] login success. server ip: 127.0.0.1, port: " +
-                             std::to_string(server.port()) + "."));
+    // Logged right after OnLoginReply, on the worker.
+    const std::string success = "[QuoteClient] login success. server ip: 127.0.0.1, port: " +
+                                std::to_string(server.port()) + ".";
+    EXPECT_TRUE(sink.wait_for([&] { return sink.has_log(success); }));
 
     // Refused while logged in: nothing changes, no second connection.
     EXPECT_TRUE(api->ConnServer(address(), &sink));
