@@ -1,52 +1,87 @@
 #!/usr/bin/env bash
-# Installs what is missing (Debian 12, as root), then builds and tests every preset:
-# dev, windows (under wine64), asan and tsan. Exits non-zero when anything fails.
-# Usage: scripts/test.sh [preset ...]
+# Installs what is missing (Debian 12, as root), then builds and tests every preset: dev,
+# windows (under wine64), asan and tsan; then a benchmark smoke run (asserts nothing about
+# speed) and a short fuzz run. Exits non-zero when anything fails.
+# Usage: scripts/test.sh [preset ...]      (no argument: everything)
+#   FUZZ_SECONDS=N   seconds per fuzz target (default 60; 0 skips fuzzing)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(dev windows asan tsan)
+steps=("$@")
+[ ${#steps[@]} -gt 0 ] || steps=(dev windows asan tsan bench fuzz)
+fuzz_seconds=${FUZZ_SECONDS:-60}
 
-need=()
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for pkg in cmake ninja-build g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix wine64; do
-    have_pkg "$pkg" || need+=("$pkg")
-done
-if [ ${#need[@]} -gt 0 ]; then
-    echo "== installing: ${need[*]}"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing packages and not root: ${need[*]}" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" || exit 1
-fi
+. scripts/lib/packages.sh
+ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64-posix \
+    wine64 clang libclang-rt-14-dev || exit 1
 
 jobs=$(nproc 2>/dev/null || echo 2)
+mkdir -p build
 declare -A result
 status=0
-for preset in "${presets[@]}"; do
+passed=0
+failed=0
+
+run_preset() {
+    local preset=$1 log="build/$1-test.log"
     echo "== $preset: configure and build"
-    log="build/$preset-test.log"
-    mkdir -p build
     if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$jobs"; then
         result[$preset]="build FAILED"
         status=1
-        continue
+        failed=$((failed + 1))
+        return
     fi
     echo "== $preset: test"
-    if ctest --preset "$preset" 2>&1 | tee "$log"; then
-        result[$preset]="passed: $(grep -E 'tests passed' "$log" | tail -n 1)"
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    local rc=${PIPESTATUS[0]}
+    # "100% tests passed, 0 tests failed out of 102"
+    local line total bad
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    total=$(sed -nE 's/.* out of ([0-9]+).*/\1/p' <<<"$line")
+    bad=$(sed -nE 's/.*, ([0-9]+) tests? failed.*/\1/p' <<<"$line")
+    passed=$((passed + ${total:-0} - ${bad:-0}))
+    failed=$((failed + ${bad:-0}))
+    if [ "$rc" -eq 0 ]; then
+        result[$preset]="passed: $line"
     else
-        result[$preset]="FAILED: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)"
+        result[$preset]="FAILED: ${line:-ctest exited $rc}"
         status=1
+        [ -n "$line" ] || failed=$((failed + 1))
     fi
+}
+
+run_step() {  # name, command...
+    local name=$1
+    shift
+    echo "== $name"
+    if "$@"; then
+        result[$name]="passed"
+        passed=$((passed + 1))
+    else
+        result[$name]="FAILED"
+        status=1
+        failed=$((failed + 1))
+    fi
+}
+
+for step in "${steps[@]}"; do
+    case "$step" in
+        bench) run_step bench scripts/bench.sh --smoke ;;
+        fuzz)
+            if [ "$fuzz_seconds" -gt 0 ]; then
+                run_step fuzz scripts/fuzz.sh "$fuzz_seconds"
+            else
+                result[fuzz]="skipped"
+            fi
+            ;;
+        *) run_preset "$step" ;;
+    esac
 done
 
 echo
 echo "== summary"
-for preset in "${presets[@]}"; do
-    printf '%-8s %s\n' "$preset" "${result[$preset]:-not run}"
+for step in "${steps[@]}"; do
+    printf '%-8s %s\n' "$step" "${result[$step]:-not run}"
 done
+echo "$passed passed, $failed failed"
 exit $status
