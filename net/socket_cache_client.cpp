@@ -65,6 +65,14 @@ std::int32_t socket_cache_client::receive_task(void* self) {
     auto* client = static_cast<socket_cache_client*>(self);
     if (client == nullptr) return 0;
     while (!client->m_receive_queue.empty()) {
+        // A server that sends faster than the owner consumes keeps the queue from ever
+        // emptying: a stop or pause request ends the run between buffers, or close() would
+        // wait for as long as the server keeps sending. What is left goes with the queues.
+        const std::uint32_t state = client->m_receive_thread->get_state();
+        if (state == kestro_socket_thread::STATE_STOP_REQUESTED ||
+            state == kestro_socket_thread::STATE_PAUSE_REQUESTED) {
+            break;
+        }
         stream_buffer* buffer = client->m_receive_queue.front();
         client->m_receive_stream.append(buffer->data(), buffer->length());
         client->m_receive_queue.pop_front();
