@@ -1,0 +1,125 @@
+// A server that stops in the middle of a message: the connection dropped after every prefix of
+// a login response and of a symbol list entry, and a quote cut at every byte offset. A prefix
+// must never be taken for a whole message, and the client must stay usable afterwards.
+#include <string>
+#include <vector>
+
+#include "hostile_support.h"
+
+namespace {
+
+using sim::all_connections;
+
+// Before the login completes no worker runs, so a drop is reported at once and the client is
+// back at status 0: every prefix length gets a fresh connection on the same client.
+TEST_F(hostile_fixture, login_response_dropped_after_every_prefix) {
+    server.update_script([](sim::reply_script& s) { s.login.silent = true; });
+    const std::string reply = sim::login_reply_bytes('Y', "");
+    ASSERT_EQ(reply.size(), 24u);
+    for (std::size_t k = 0; k < reply.size(); ++k) {
+        SCOPED_TRACE("prefix of " + std::to_string(k) + " bytes");
+        checked.clear();
+        ASSERT_TRUE(api->ConnServer(address(), &checked));
+        api->LoginToOqs(credentials());
+        ASSERT_TRUE(server.wait_request('L', k + 1, 5000));
+        ASSERT_TRUE(server.send_raw(k, reply.substr(0, k)));
+        ASSERT_TRUE(server.drop(k, k % 2 == 1));
+        ASSERT_TRUE(checked.wait_count(sink_event::DISCONNECTED, 1));
+        EXPECT_EQ(checked.count(sink_event::LOGIN), 0u);  // half an answer is no answer
+        EXPECT_FALSE(checked.has_log_containing("on_login_resp"));
+    }
+    // A whole answer on a fresh connection still works: nothing of the prefixes stayed behind.
+    server.update_script([](sim::reply_script& s) { s.login.silent = false; });
+    checked.clear();
+    log_in_checked();
+}
+
+// Symbol list entries arrive before the login answer here, so that the drop finds no worker.
+// None of the cut entries may enter the symbol list.
+TEST_F(hostile_fixture, symbol_entry_dropped_after_every_prefix) {
+    server.update_script([](sim::reply_script& s) { s.login.silent = true; });
+    for (std::size_t k = 0; k < 32; ++k) {
+        SCOPED_TRACE("prefix of " + std::to_string(k) + " bytes");
+        const std::string entry = sim::symbol_bytes('2', "CUT" + std::to_string(k));
+        ASSERT_EQ(entry.size(), 32u);
+        checked.clear();
+        ASSERT_TRUE(api->ConnServer(address(), &checked));
+        ASSERT_TRUE(server.wait_accepted(k + 1, 5000));
+        ASSERT_TRUE(server.send_raw(k, entry.substr(0, k)));
+        ASSERT_TRUE(server.drop(k, k % 2 == 0));
+        ASSERT_TRUE(checked.wait_count(sink_event::DISCONNECTED, 1));
+    }
+    server.update_script([](sim::reply_script& s) { s.login.silent = false; });
+    checked.clear();
+    log_in_checked();
+    api->QuerySymbolList();
+    ASSERT_TRUE(checked.wait_for([&] {
+        auto symbols = checked.of(sink_event::SYMBOL);
+        return !symbols.empty() && symbols.back().flag;
+    }));
+    const auto symbols = checked.of(sink_event::SYMBOL);
+    EXPECT_EQ(symbols.size(), sim::sample_symbols().size() + 1);
+    for (auto& symbol : symbols) EXPECT_EQ(symbol.text.find("CUT"), std::string::npos);
+}
+
+// While logged in a drop means a 2 s reconnect, so the quote is cut without a drop: two writes
+// at every offset, each quote a different sequence, each arriving whole and in order.
+TEST_F(hostile_fixture, quote_cut_at_every_offset_arrives_whole) {
+    log_in_checked();
+    const std::size_t length = sim::quote_bytes('2', sim::make_quote("SIMA01", 0)).size();
+    ASSERT_EQ(length, 367u);
+    for (std::size_t k = 1; k < length; ++k) {
+        const std::string bytes =
+            sim::quote_bytes('2', sim::make_quote("SIMA01", static_cast<int>(k)));
+        ASSERT_TRUE(server.send_raw_split(0, bytes, {k}, 1));
+    }
+    ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, length - 1, 30000));
+    const auto quotes = checked.of(sink_event::QUOTE);
+    ASSERT_EQ(quotes.size(), length - 1);
+    for (std::size_t k = 1; k < length; ++k) {
+        const OrvMarketDepthQuoteData expected = sim::make_quote("SIMA01", static_cast<int>(k));
+        EXPECT_EQ(quotes[k - 1].code, '2');
+        EXPECT_EQ(std::memcmp(&quotes[k - 1].quote, &expected, sizeof expected), 0)
+            << "quote cut at offset " << k;
+    }
+    // A cut in three, with a display-name code: translated once the record is whole.
+    ASSERT_TRUE(
+        server.send_raw_split(0, sim::quote_bytes('1', sim::make_quote("1", 9)), {1, 22, 31}, 1));
+    ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, length));
+    EXPECT_EQ(std::string(checked.of(sink_event::QUOTE).back().quote.Symbol), "Ag(T+D)");
+}
+
+// A handful of drops inside a quote while logged in: the half quote dies with its connection;
+// after the automatic reconnect the registration is back and the next quote arrives whole,
+// not glued to the old bytes. Each drop waits for the library's 2 s reconnect.
+TEST_F(hostile_fixture, quote_dropped_midway_is_forgotten_across_the_reconnect) {
+    log_in_checked();
+    register_and_wait(checked, '2', "SIMA01");
+    std::size_t connection = 0;
+    int sequence = 0;
+    for (std::size_t k : {std::size_t{1}, std::size_t{200}, std::size_t{366}}) {
+        SCOPED_TRACE("drop after " + std::to_string(k) + " bytes");
+        const std::size_t registers = checked.count(sink_event::REGISTER);
+        const std::string bytes = sim::quote_bytes('2', sim::make_quote("SIMA01", 100 + sequence));
+        ASSERT_TRUE(server.send_raw(connection, bytes.substr(0, k)));
+        ASSERT_TRUE(server.drop(connection, k % 2 == 0));
+        ++connection;
+        ASSERT_TRUE(server.wait_accepted(connection + 1, 15000));
+        // The restored registration is confirmed on the new connection.
+        ASSERT_TRUE(checked.wait_count(sink_event::REGISTER, registers + 1, 15000));
+        const std::size_t quotes = checked.count(sink_event::QUOTE);
+        ASSERT_TRUE(server.send_quote(connection, '2', sim::make_quote("SIMA01", sequence)));
+        ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, quotes + 1));
+        const OrvMarketDepthQuoteData expected = sim::make_quote("SIMA01", sequence);
+        const auto all = checked.of(sink_event::QUOTE);
+        ASSERT_EQ(all.size(), quotes + 1);
+        EXPECT_EQ(std::memcmp(&all.back().quote, &expected, sizeof expected), 0);
+        ++sequence;
+    }
+    // The application was never told: a reconnect is silent.
+    EXPECT_EQ(checked.count(sink_event::DISCONNECTED), 0u);
+    EXPECT_EQ(checked.count(sink_event::CONNECTED), 1u);
+    EXPECT_EQ(checked.count(sink_event::LOGIN), 1u);
+}
+
+}  // namespace
