@@ -2,8 +2,6 @@
 // fetches the symbol list, registers symbols and shows their quotes live, then disconnects
 // and sums up. With no --server it first starts a simulated quote server inside the process,
 // so that it runs anywhere without setup.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/console.h"
 #include "demo_screen.h"
 #include "orv_quote_api.h"
 #include "quote_board.h"
@@ -221,7 +220,7 @@ int run(const demo_options& options) {
     }
     const std::string address =
         std::string(server.ServerIp) + ":" + std::to_string(server.ServerPort);
-    demo_screen screen(isatty(fileno(stdout)) != 0,
+    demo_screen screen(platform::stdout_is_terminal(),
                        "quote_demo  " + address + (embedded ? " (embedded simulator)" : ""),
                        options.symbols);
     demo_run demo(options, board, screen);
