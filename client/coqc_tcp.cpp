@@ -50,9 +50,10 @@ void Coqc_tcp::Log(int level, const char* format, ...) {
     char line[log_line_size];
     va_list args;
     va_start(args, format);
-    auto length = KESTRO::TOOLS::vformat_str(line, sizeof line, format, args);
+    KESTRO::TOOLS::vformat_str(line, sizeof line, format, args);
     va_end(args);
-    target->OnLogText(level, line, static_cast<int>(length));
+    // A server byte of 0 printed with %c ends the text early: the length is the text's.
+    target->OnLogText(level, line, static_cast<int>(std::strlen(line)));
 }
 
 // ---- OrvQuoteApi ------------------------------------------------------------------------

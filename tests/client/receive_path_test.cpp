@@ -230,6 +230,12 @@ TEST_F(receive_path_test, connection_events_and_relogin_answers_depend_on_the_wo
     EXPECT_EQ(deliver(client, bytes), 24);
     EXPECT_EQ(coqc_tcp_probe::relogin_result(client), -1);
     EXPECT_EQ(sink.count(sink_event::LOGIN), 0u);
+    // A result byte of 0 printed into a log line: the length handed over is the text's.
+    bytes.clear();
+    build_login_resp(answer, '\0', "");
+    append(bytes, answer);
+    EXPECT_EQ(deliver(client, bytes), 24);
+    for (auto& line : sink.of(sink_event::LOG)) EXPECT_TRUE(line.flag) << line.text;
     coqc_tcp_probe::set_worker_flag(client, false);
 
     socket_event local(EVENT_LOCALE_DISCONNECT, 0, nullptr, 0, 0);
