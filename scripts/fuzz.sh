@@ -14,21 +14,8 @@ esac
 targets=(fuzz_receive_path fuzz_map_str fuzz_stream_buffer)
 build=${ORVQ_FUZZ_BUILD_DIR:-build/fuzz}  # overridable for a build outside the tree
 
-need=()
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-command -v clang++ >/dev/null 2>&1 || need+=(clang)
-have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
-command -v cmake >/dev/null 2>&1 || need+=(cmake)
-command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
-if [ ${#need[@]} -gt 0 ]; then
-    echo "== installing: ${need[*]}"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing packages and not root: ${need[*]}" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}" || exit 1
-fi
+. scripts/lib/packages.sh
+ensure_packages clang libclang-rt-14-dev cmake ninja-build || exit 1
 
 echo "== fuzz: configure and build"
 if ! cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null ||
