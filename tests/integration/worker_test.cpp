@@ -114,6 +114,27 @@ TEST_F(client_fixture, refused_relogin_ends_the_worker_and_forgets_registrations
     }
 }
 
+// The longest test (about 70 s): ten relogins that each wait 2 s to reconnect and 5 s for an
+// answer that never comes, after which the worker gives up for good.
+TEST_F(client_fixture, ten_unanswered_relogins_end_the_worker) {
+    server.update_script([](sim::reply_script& s) { s.relogin = sim::login_answer{'Y', "", true}; });
+    log_in();
+    server.drop(0);
+    ASSERT_TRUE(sink.wait_for([&] { return sink.has_log("[QuoteClient] _th_oqc_send_and_reconn end"); },
+                              150000));
+    std::size_t timeouts = 0;
+    for (auto& line : sink.of(sink_event::LOG)) {
+        timeouts += line.text == "[QuoteClient] wait for login response timeout.";
+    }
+    EXPECT_EQ(timeouts, 10u);
+    EXPECT_EQ(server.accepted_count(), 11u);  // the first connection and ten attempts
+    EXPECT_EQ(server.login_count(), 11u);
+    ASSERT_TRUE(sink.wait_for([&] {
+        api->ConnServer(address(), &sink);  // accepted once the worker has let go
+        return sink.count(sink_event::CONNECTED) == 2;
+    }, 5000));
+}
+
 TEST_F(client_fixture, disconnect_during_the_reconnect_wait_ends_the_worker) {
     log_in();
     server.stop_listening();
