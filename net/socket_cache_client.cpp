@@ -50,6 +50,13 @@ int socket_cache_client::on_socket_event(socket_event* event, void* user) {
     auto* client = static_cast<socket_cache_client*>(user);
     if (client == nullptr || event == nullptr) return 0;
     if (event->type() == EVENT_RECV) {
+        // Back-pressure: while the owner lags far behind, the wait thread stops reading, so
+        // that TCP holds the server back instead of the queue growing without bound. A stop
+        // of the receive thread (close) ends the wait.
+        while (client->m_receive_queue.size() >= max_queued_receives &&
+               client->m_receive_thread->get_state() == kestro_socket_thread::STATE_RUNNING) {
+            KESTRO::TOOLS::sleep_ms(1);
+        }
         // One copy, so that the wait thread goes straight back to the socket.
         stream_buffer* buffer = client->m_pool.get();
         buffer->assign(event->data(), event->length());

@@ -22,6 +22,9 @@ class socket_cache_client : public socket_client {
 public:
     static constexpr std::uint32_t pool_capacity = 512;
     static constexpr unsigned int receive_interval_us = 1100;
+    // Receives waiting for the receive thread before the wait thread stops reading (at most
+    // 8 MiB of 8192-byte receives).
+    static constexpr std::size_t max_queued_receives = 1024;
 
     // Any thread. Unconnected; the receive thread is made but not started.
     explicit socket_cache_client(unsigned int receive_stream_capacity);
@@ -47,6 +50,9 @@ public:
     static int on_socket_event(socket_event* event, void* user);
     // The receive thread: hands every queued byte to the owner. Returns 0.
     static std::int32_t receive_task(void* self);
+
+    // Any thread: receives queued for the receive thread.
+    std::size_t queued_receives() { return m_receive_queue.size(); }
 
 private:
     // Owner threads, once the receive thread is stopped.
