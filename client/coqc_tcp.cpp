@@ -37,6 +37,7 @@ Coqc_tcp::~Coqc_tcp() {
     // A worker that outlived Disconnect's ten seconds still uses the members: wait for it,
     // and for closing threads, which report their local disconnection to this client.
     while (m_thread_is_running.load() || m_closers.load() > 0) {
+        m_stop.store(true);  // also for a worker that a late login answer started
         KESTRO::TOOLS::sleep_ms(1);
     }
     platform::thread_join(m_worker);
@@ -130,7 +131,11 @@ void Coqc_tcp::Disconnect() {
             m_status.store(STATUS_DISCONNECTED);
             transport_ptr current = take_transport();
             close_transport(current, 0);
-            return;
+            // Closing stopped the receive thread, but a login answer it was handling may have
+            // started a worker meanwhile (which clears the stop flag): that one is stopped too.
+            if (!m_thread_is_running.load()) return;
+            m_stop.store(true);
+            continue;
         }
         KESTRO::TOOLS::sleep_ms(10);
     }
