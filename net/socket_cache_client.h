@@ -22,9 +22,11 @@ class socket_cache_client : public socket_client {
 public:
     static constexpr std::uint32_t pool_capacity = 512;
     static constexpr unsigned int receive_interval_us = 1100;
-    // Receives waiting for the receive thread before the wait thread stops reading (at most
-    // 8 MiB of 8192-byte receives).
-    static constexpr std::size_t max_queued_receives = 1024;
+    // Receives waiting for the receive thread before the wait thread stops reading. One less
+    // than the pool's capacity, leaving room for the buffer the receive thread has taken off
+    // the queue and not yet given back: no more buffers are ever out than the pool keeps, so
+    // once a flood has made them every later receive finds one there and nothing is allocated.
+    static constexpr std::size_t max_queued_receives = pool_capacity - 1;
 
     // Any thread. Unconnected; the receive thread is made but not started.
     explicit socket_cache_client(unsigned int receive_stream_capacity);
