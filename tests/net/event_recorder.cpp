@@ -28,15 +28,19 @@ bool event_recorder::wait_for(const std::function<bool(const events&)>& cond,
     return m_changed.wait_for(guard, bound, [&] { return cond(m_events); });
 }
 
-bool event_recorder::wait_for_type(std::uint32_t type, std::chrono::milliseconds bound) {
-    return wait_for(
-        [type](const events& all) {
-            for (const recorded_event& e : all) {
-                if (e.type == type) return true;
-            }
-            return false;
-        },
-        bound);
+bool event_recorder::wait_for_type(std::uint32_t type, std::size_t count) {
+    return wait_for([type, count](const events& all) {
+        std::size_t n = 0;
+        for (const recorded_event& e : all) n += e.type == type ? 1 : 0;
+        return n >= count;
+    });
+}
+
+std::uint32_t event_recorder::first_thread(std::uint32_t type) {
+    for (const recorded_event& e : snapshot()) {
+        if (e.type == type) return e.thread;
+    }
+    return 0;
 }
 
 event_recorder::events event_recorder::snapshot() {

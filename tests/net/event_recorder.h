@@ -36,9 +36,11 @@ public:
     // Waits up to `bound` until cond holds for the recorded events.
     bool wait_for(const std::function<bool(const events&)>& cond,
                   std::chrono::milliseconds bound = std::chrono::seconds(5));
-    bool wait_for_type(std::uint32_t type,
-                       std::chrono::milliseconds bound = std::chrono::seconds(5));
+    // Waits up to five seconds until `count` events of `type` were recorded.
+    bool wait_for_type(std::uint32_t type, std::size_t count = 1);
     events snapshot();
+    // The thread of the first event of `type`; 0 when there is none.
+    std::uint32_t first_thread(std::uint32_t type);
     // The recorded types in order.
     std::vector<std::uint32_t> types();
     // The data of every EVENT_RECV in order.

@@ -8,8 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "event_recorder.h"
-#include "loopback_peer.h"
+#include "connection.h"
 #include "platform/thread.h"
 #include "thread_count.h"
 
@@ -24,58 +23,31 @@ std::int32_t one_message(const std::string& data) {
     return data.size() >= message_size ? static_cast<std::int32_t>(message_size) : 0;
 }
 
-// A connected client with its peer's end, for the tests that need one.
-struct connection {
-    loopback_peer peer;
-    event_recorder recorder;
-    socket_cache_client client{16};
-    platform::socket_t far_end = platform::invalid_socket;
-
-    explicit connection(std::function<std::int32_t(const std::string&)> consume) {
+// A cache client with room for 16 bytes, connected to a loopback peer, whose owner takes
+// what `consume` says.
+struct cached_connection : connection<socket_cache_client> {
+    explicit cached_connection(std::function<std::int32_t(const std::string&)> consume)
+        : connection(16) {
         recorder.consume = std::move(consume);
-    }
-    bool open() {
-        if (!client.connect(loopback, peer.port(), &event_recorder::callback, &recorder)) {
-            return false;
-        }
-        far_end = peer.accept_one();
-        return far_end != platform::invalid_socket && recorder.wait_for_type(EVENT_CONNECT);
-    }
-    ~connection() {
-        client.close();
-        if (far_end != platform::invalid_socket) platform::socket_close(far_end);
     }
 };
 
-bool received_count_is(event_recorder& recorder, std::size_t count) {
-    return recorder.wait_for([count](const event_recorder::events& all) {
-        std::size_t n = 0;
-        for (const recorded_event& e : all) n += e.type == EVENT_RECV ? 1 : 0;
-        return n >= count;
-    });
-}
-
 TEST(net_socket_cache_client, partial_message_is_shown_again_from_its_first_byte) {
-    connection c(one_message);
+    cached_connection c(one_message);
     ASSERT_TRUE(c.open());
     ASSERT_TRUE(c.peer.send_all(c.far_end, "ABCD"));
-    ASSERT_TRUE(received_count_is(c.recorder, 1));
+    ASSERT_TRUE(c.recorder.wait_for_type(EVENT_RECV, 1));
     ASSERT_TRUE(c.peer.send_all(c.far_end, "EFGHIJ"));
-    ASSERT_TRUE(received_count_is(c.recorder, 2));
+    ASSERT_TRUE(c.recorder.wait_for_type(EVENT_RECV, 2));
     // Everything is consumed now: the next call must be for the next bytes.
     ASSERT_TRUE(c.peer.send_all(c.far_end, "KLMNOPQRST"));
-    ASSERT_TRUE(received_count_is(c.recorder, 3));
+    ASSERT_TRUE(c.recorder.wait_for_type(EVENT_RECV, 3));
     const std::vector<std::string> expected{"ABCD", "ABCDEFGHIJ", "KLMNOPQRST"};
     EXPECT_EQ(c.recorder.received(), expected);
 
     // Data come on the receive thread; the connection events on the wait thread.
-    std::uint32_t wait_thread = 0;
-    std::uint32_t receive_thread = 0;
-    for (const recorded_event& e : c.recorder.snapshot()) {
-        if (e.type == EVENT_CONNECT) wait_thread = e.thread;
-        if (e.type == EVENT_RECV) receive_thread = e.thread;
-    }
-    EXPECT_NE(receive_thread, wait_thread);
+    const std::uint32_t receive_thread = c.recorder.first_thread(EVENT_RECV);
+    EXPECT_NE(receive_thread, c.recorder.first_thread(EVENT_CONNECT));
     EXPECT_NE(receive_thread, platform::current_thread_id());
 
     EXPECT_TRUE(c.client.close());
@@ -86,16 +58,15 @@ TEST(net_socket_cache_client, partial_message_is_shown_again_from_its_first_byte
 }
 
 TEST(net_socket_cache_client, messages_of_one_delivery_are_offered_in_one_run) {
-    connection c(one_message);
+    cached_connection c(one_message);
     ASSERT_TRUE(c.open());
     ASSERT_TRUE(c.peer.send_all(c.far_end, "0123456789abcdefghij"));
-    ASSERT_TRUE(received_count_is(c.recorder, 2));
+    ASSERT_TRUE(c.recorder.wait_for_type(EVENT_RECV, 2));
     const std::vector<std::string> expected{"0123456789abcdefghij", "abcdefghij"};
     EXPECT_EQ(c.recorder.received(), expected);
 
     // A peer that leaves: one remote disconnect, and close() adds nothing.
-    platform::socket_close(c.far_end);
-    c.far_end = platform::invalid_socket;
+    c.close_far_end();
     ASSERT_TRUE(c.recorder.wait_for_type(EVENT_REMOTE_DISCONNECT));
     EXPECT_TRUE(c.client.close());
     const std::vector<std::uint32_t> types{EVENT_CONNECT, EVENT_RECV, EVENT_RECV,
@@ -106,7 +77,7 @@ TEST(net_socket_cache_client, messages_of_one_delivery_are_offered_in_one_run) {
 TEST(net_socket_cache_client, a_stream_sent_in_odd_pieces_arrives_whole_and_in_order) {
     std::string consumed;
     // Takes every whole message it is shown, so the stream grows, compacts and empties.
-    connection c([&consumed](const std::string& data) {
+    cached_connection c([&consumed](const std::string& data) {
         const std::size_t whole = data.size() / message_size * message_size;
         consumed.append(data, 0, whole);
         return static_cast<std::int32_t>(whole);
@@ -134,7 +105,7 @@ void open_use_and_close(loopback_peer& peer) {
     const platform::socket_t far_end = peer.accept_one();
     ASSERT_NE(far_end, platform::invalid_socket);
     EXPECT_TRUE(peer.send_all(far_end, std::string(3000, 'q')));
-    EXPECT_TRUE(received_count_is(recorder, 1));
+    EXPECT_TRUE(recorder.wait_for_type(EVENT_RECV, 1));
     EXPECT_TRUE(client->close());
     client.reset();
     platform::socket_close(far_end);
