@@ -65,9 +65,6 @@ TEST(Md5, LengthsAroundThePaddingBoundary) {
     for (const auto& [length, digest] : cases) {
         const std::string text(length, 'a');
         EXPECT_EQ(hex_of(text), digest) << length << " bytes";
-        for (std::size_t piece : {1u, 7u, 63u, 64u}) {
-            EXPECT_EQ(chunked_hex(text, piece), digest) << length << " bytes by " << piece;
-        }
     }
 }
 
@@ -83,8 +80,6 @@ TEST(Md5, PiecesCrossingBlocksMatchOneCall) {
 TEST(Md5, ByteCountCarriesIntoHighWord) {
     md5_context ctx;
     md5_init(ctx);
-    EXPECT_EQ(ctx.state[0], 0x67452301u);
-    EXPECT_EQ(ctx.state[3], 0x10325476u);
     ctx.count[0] = 0xFFFFFFF0u;  // as if 4 GiB less 16 bytes had been fed
     const unsigned char bytes[32] = {};
     md5_update(ctx, bytes, sizeof bytes);
