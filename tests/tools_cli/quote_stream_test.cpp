@@ -20,7 +20,6 @@
 namespace {
 
 using tools_cli_test::consistent;
-using tools_cli_test::field_text;
 
 class quote_stream_test : public ::testing::Test {
 protected:
@@ -121,11 +120,8 @@ TEST_F(quote_stream_test, wrong_password_is_refused_the_right_one_gets_list_and_
     EXPECT_FALSE(log_in("alice", "wrong"));
     EXPECT_EQ(sink.of(sink_event::LOGIN)[0].text, "bad user or password");
     ASSERT_TRUE(sink.wait_count(sink_event::DISCONNECTED, 1));
-    EXPECT_FALSE(log_in("demo", "demo"));  // --user replaces the default user
-    ASSERT_TRUE(sink.wait_count(sink_event::DISCONNECTED, 2));
     ASSERT_TRUE(log_in("alice", "s3cret"));
-    EXPECT_TRUE(logged("login alice refused (wrong password)"));
-    EXPECT_TRUE(logged("login alice accepted"));
+    EXPECT_TRUE(logged("login alice accepted"));  // the desk's events reach the command's log
 
     api->QuerySymbolList();
     ASSERT_TRUE(sink.wait_for([&] {
@@ -150,7 +146,6 @@ TEST_F(quote_stream_test, wrong_password_is_refused_the_right_one_gets_list_and_
     for (const sink_event& event : quotes_of("Au(T+D)")) {
         EXPECT_EQ(event.code, 'G');
         EXPECT_TRUE(consistent(event.quote));
-        EXPECT_EQ(field_text(event.quote.ExchangeSymbol, 31), "Au(T+D)");
         const tools_cli_test::quote_numbers n = tools_cli_test::numbers_of(event.quote);
         EXPECT_GE(n.volume, volume);
         volume = n.volume;

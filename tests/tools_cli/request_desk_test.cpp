@@ -72,16 +72,14 @@ TEST(request_desk, login_is_accepted_only_with_a_known_user_and_the_digest_of_it
 
     sim::client_session other;
     EXPECT_EQ(result_of(desk.answer(other, login("bob", ""))), 'Y');  // the empty password
-}
 
-TEST(request_desk, refuse_login_refuses_even_the_right_password) {
-    sim::sim_options options;
-    options.refuse_login = true;
-    const sim::request_desk desk(options, sim::default_instruments());
-    sim::client_session session;
-    const sim::desk_answer answer = desk.answer(session, login("demo", "demo"));
-    EXPECT_EQ(result_of(answer), sim::login_refused_by_switch);
-    EXPECT_FALSE(session.logged_in);
+    sim::sim_options refusing = alice_only();
+    refusing.refuse_login = true;
+    const sim::request_desk closed(refusing, sim::default_instruments());
+    sim::client_session turned_away;
+    EXPECT_EQ(result_of(closed.answer(turned_away, login("alice", "s3cret"))),
+              sim::login_refused_by_switch);
+    EXPECT_FALSE(turned_away.logged_in);
 }
 
 TEST(request_desk, symbol_list_follows_login_and_ends_unless_told_not_to) {
