@@ -53,10 +53,7 @@ TEST_F(hostile_fixture, symbol_entry_dropped_after_every_prefix) {
     checked.clear();
     log_in_checked();
     api->QuerySymbolList();
-    ASSERT_TRUE(checked.wait_for([&] {
-        auto symbols = checked.of(sink_event::SYMBOL);
-        return !symbols.empty() && symbols.back().flag;
-    }));
+    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
     const auto symbols = checked.of(sink_event::SYMBOL);
     EXPECT_EQ(symbols.size(), sim::sample_symbols().size() + 1);
     for (auto& symbol : symbols) EXPECT_EQ(symbol.text.find("CUT"), std::string::npos);

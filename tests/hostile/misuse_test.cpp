@@ -96,10 +96,7 @@ TEST_F(hostile_fixture, calls_in_the_wrong_state) {
     api->LoginToOqs(credentials());
     ASSERT_TRUE(checked.wait_count(sink_event::LOGIN, 1));
     // The report asked for before connecting is served by this login's worker.
-    ASSERT_TRUE(checked.wait_for([&] {
-        auto symbols = checked.of(sink_event::SYMBOL);
-        return !symbols.empty() && symbols.back().flag;
-    }));
+    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
     EXPECT_TRUE(
         checked.wait_for([&] { return checked.has_log("[QuoteClient] nothing to reg or unreg"); }));
     EXPECT_EQ(server.request_count('N'), 0u);

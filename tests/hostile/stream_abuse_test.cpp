@@ -13,11 +13,6 @@
 
 namespace {
 
-bool symbol_list_ended(const recording_sink& sink) {
-    auto symbols = sink.of(sink_event::SYMBOL);
-    return !symbols.empty() && symbols.back().flag;
-}
-
 // The whole session a byte at a time: login answer, symbol list, register answer and a quote.
 TEST_F(hostile_fixture, server_trickling_one_byte_per_write) {
     server.update_script([](sim::reply_script& s) {
@@ -98,7 +93,7 @@ TEST_F(hostile_fixture, ten_thousand_symbols_while_the_application_registers) {
     EXPECT_EQ(confirmed, wanted);
 
     api->QuerySymbolList();
-    ASSERT_TRUE(checked.wait_for([&] { return symbol_list_ended(checked); }, 30000));
+    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }, 30000));
     const auto listed = checked.of(sink_event::SYMBOL);
     ASSERT_EQ(listed.size(), static_cast<std::size_t>(total) + 1);
     std::set<std::string> names;
@@ -195,7 +190,7 @@ TEST_F(hostile_fixture, unterminated_texts_in_every_message) {
     ASSERT_TRUE(checked.wait_for([&] { return checked.count(sink_event::LOGIN) == 2; }));
     ASSERT_TRUE(checked.of(sink_event::LOGIN)[1].flag);
     api->QuerySymbolList();
-    ASSERT_TRUE(checked.wait_for([&] { return symbol_list_ended(checked); }));
+    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
     bool listed = false;
     for (auto& symbol : checked.of(sink_event::SYMBOL))
         listed |= symbol.text == std::string(28, 'y');
@@ -243,7 +238,7 @@ TEST_F(hostile_fixture, exchange_codes_of_128_and_above) {
     });
     log_in_checked();
     api->QuerySymbolList();
-    ASSERT_TRUE(checked.wait_for([&] { return symbol_list_ended(checked); }));
+    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
     std::set<std::pair<int, std::string>> listed;
     for (auto& symbol : checked.of(sink_event::SYMBOL)) {
         if (!symbol.flag) listed.insert({symbol.code, symbol.text});

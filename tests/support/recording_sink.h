@@ -86,6 +86,11 @@ public:
         }
         return false;
     }
+    // Whether a whole symbol list report has come, its end included.
+    bool symbol_list_ended() const {
+        const auto symbols = of(sink_event::SYMBOL);
+        return !symbols.empty() && symbols.back().flag;
+    }
     void clear() {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_events.clear();

@@ -124,10 +124,7 @@ TEST_F(quote_stream_test, wrong_password_is_refused_the_right_one_gets_list_and_
     EXPECT_TRUE(logged("login alice accepted"));  // the desk's events reach the command's log
 
     api->QuerySymbolList();
-    ASSERT_TRUE(sink.wait_for([&] {
-        const auto symbols = sink.of(sink_event::SYMBOL);
-        return !symbols.empty() && symbols.back().flag;
-    }));
+    ASSERT_TRUE(sink.wait_for([&] { return sink.symbol_list_ended(); }));
     const auto symbols = sink.of(sink_event::SYMBOL);
     EXPECT_EQ(symbols.size(), sim::default_instruments().size() + 1);
     bool gold = false, copper = false;
