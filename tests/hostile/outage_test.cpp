@@ -69,6 +69,7 @@ TEST_F(hostile_fixture, outage_then_return_then_refused_relogin) {
     log_in_checked();
     for (const char* symbol : {"Au(T+D)", "Au(T+N2)", "SIMB02"}) api->RegisterSymbol('1', symbol);
     ASSERT_TRUE(checked.wait_count(sink_event::REGISTER, 3));
+    api->QuerySymbolList();  // may be flushed by the reconnect; must not break anything
     checked.clear();
 
     server.stop_listening();
@@ -90,6 +91,14 @@ TEST_F(hostile_fixture, outage_then_return_then_refused_relogin) {
         },
         15000));
     ASSERT_TRUE(checked.wait_count(sink_event::REGISTER, 3));
+    // Relogin and symbol list come first on the new connection, the registrations after.
+    std::string order;
+    for (auto& request : server.requests_on(1)) {
+        if (request.type != 'H') order += request.type;
+    }
+    EXPECT_EQ(order.substr(0, 2), "LS");
+    // The application is not told about a reconnect.
+    EXPECT_EQ(checked.count(sink_event::CONNECTED), 0u);
     EXPECT_EQ(checked.count(sink_event::DISCONNECTED), 0u);
     EXPECT_EQ(checked.count(sink_event::LOGIN), 0u);
     ASSERT_TRUE(server.send_quote(1, '1', sim::make_quote("4", 2)));
@@ -103,6 +112,7 @@ TEST_F(hostile_fixture, outage_then_return_then_refused_relogin) {
     ASSERT_TRUE(server.drop(1));
     ASSERT_TRUE(checked.wait_for(
         [&] { return checked.has_log("[QuoteClient] _th_oqc_send_and_reconn end"); }, 15000));
+    EXPECT_TRUE(checked.has_log_containing("relogin failed"));
     EXPECT_EQ(checked.count(sink_event::LOGIN), 0u);  // a refused relogin is only logged
     checked.clear();
     server.update_script([](sim::reply_script& s) { s.relogin.reset(); });

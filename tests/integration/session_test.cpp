@@ -41,10 +41,7 @@ TEST_F(client_fixture, full_session_from_connect_to_destroy) {
 
     // The symbol list report is answered from what the client knows; nothing is sent for it.
     api->QuerySymbolList();
-    ASSERT_TRUE(sink.wait_for([&] {
-        auto symbols = sink.of(sink_event::SYMBOL);
-        return !symbols.empty() && symbols.back().flag;
-    }));
+    ASSERT_TRUE(sink.wait_for([&] { return sink.symbol_list_ended(); }));
     const auto symbols = sink.of(sink_event::SYMBOL);
     const auto offered = sim::sample_symbols();
     ASSERT_EQ(symbols.size(), offered.size() + 1);
@@ -160,33 +157,6 @@ TEST_F(client_fixture, disconnect_before_login_closes_on_the_calling_thread) {
     EXPECT_TRUE(server.wait_closed(0, 5000));
     api->Disconnect();  // again: nothing more
     EXPECT_EQ(sink.count(sink_event::DISCONNECTED), 1u);
-}
-
-TEST_F(client_fixture, deliveries_split_and_coalesced_give_whole_quotes) {
-    log_in();
-    const std::string one = sim::quote_bytes('2', sim::make_quote("SIMA01", 1));
-    ASSERT_TRUE(server.send_raw_split(0, one, {1, 30, 200}));
-    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 1));
-    ASSERT_TRUE(server.send_raw(0, one + one + one));
-    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 4));
-    for (auto& quote : sink.of(sink_event::QUOTE)) EXPECT_EQ(std::string(quote.quote.Symbol), "SIMA01");
-    // An unknown type byte discards the rest of its delivery; later deliveries are fine.
-    ASSERT_TRUE(server.send_raw(0, std::string(1, 'X') + one));
-    ASSERT_TRUE(sink.wait_for([&] { return sink.has_log_containing("receive unknown msg type: 88"); }));
-    ASSERT_TRUE(server.send_raw(0, one));
-    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, 5));
-}
-
-TEST_F(client_fixture, destroy_right_after_a_refused_login) {
-    // The closing thread still reports its local disconnection; destruction waits for it.
-    server.update_script([](sim::reply_script& s) { s.login = {'N', "no", false}; });
-    ASSERT_TRUE(api->ConnServer(address(), &sink));
-    api->LoginToOqs(credentials());
-    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
-    DestroyOrvQuoteApi(api);
-    const std::size_t after = sink.events().size();
-    api = CreateOrvQuoteApi();
-    EXPECT_EQ(sink.events().size(), after);  // nothing arrives after destruction
 }
 
 }  // namespace
