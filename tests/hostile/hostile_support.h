@@ -152,6 +152,14 @@ protected:
         ASSERT_TRUE(checked.wait_count(sink_event::LOGIN, 1));
         ASSERT_TRUE(checked.of(sink_event::LOGIN)[0].flag);
     }
+    // Connects with the checking sink and logs in while the server holds back its answer;
+    // returns once the server has seen the login. `logins`: how many it has seen by then.
+    void log_in_unanswered(std::size_t logins = 1) {
+        server.update_script([](sim::reply_script& s) { s.login.silent = true; });
+        ASSERT_TRUE(api->ConnServer(address(), &checked));
+        api->LoginToOqs(credentials());
+        ASSERT_TRUE(server.wait_request('L', logins, 5000));
+    }
     // Destroys the client and marks the sink, so that any later call counts as late.
     void destroy() {
         DestroyOrvQuoteApi(api);

@@ -31,10 +31,7 @@ std::set<std::string> registered_on(const sim::quote_server& server, std::size_t
 
 TEST_F(hostile_fixture, silent_server_before_and_after_login) {
     // No answer to the login at all: no event, and Disconnect ends it at once.
-    server.update_script([](sim::reply_script& s) { s.login.silent = true; });
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
-    api->LoginToOqs(credentials());
-    ASSERT_TRUE(server.wait_request('L', 1, 5000));
+    ASSERT_NO_FATAL_FAILURE(log_in_unanswered());
     EXPECT_TRUE(disconnect_returns(api, 5000));
     EXPECT_EQ(checked.count(sink_event::LOGIN), 0u);
     EXPECT_TRUE(server.wait_closed(0, 5000));

@@ -16,13 +16,10 @@ namespace {
 // The whole session a byte at a time: login answer, symbol list, register answer and a quote.
 TEST_F(hostile_fixture, server_trickling_one_byte_per_write) {
     server.update_script([](sim::reply_script& s) {
-        s.login.silent = true;
         s.answer_symbol_query = false;
         s.answer_register = false;
     });
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
-    api->LoginToOqs(credentials());
-    ASSERT_TRUE(server.wait_request('L', 1, 5000));
+    ASSERT_NO_FATAL_FAILURE(log_in_unanswered());
     const std::string login = sim::login_reply_bytes('Y', "");
     ASSERT_TRUE(server.send_raw_split(0, login, every_offset(login.size()), 1));
     ASSERT_TRUE(server.wait_request('S', 1, 5000));
@@ -159,10 +156,7 @@ TEST_F(hostile_fixture, quote_flood_while_two_threads_change_registrations) {
 // reaches the sink is terminated and holds the whole field; quote texts pass through as sent.
 TEST_F(hostile_fixture, unterminated_texts_in_every_message) {
     // 'A' refusal whose text fills its 22 bytes.
-    server.update_script([](sim::reply_script& s) { s.login.silent = true; });
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
-    api->LoginToOqs(credentials());
-    ASSERT_TRUE(server.wait_request('L', 1, 5000));
+    ASSERT_NO_FATAL_FAILURE(log_in_unanswered());
     std::string refusal = sim::login_reply_bytes('N', "");
     std::fill(refusal.begin() + 2, refusal.end(), 'x');
     ASSERT_TRUE(server.send_raw(0, refusal));
