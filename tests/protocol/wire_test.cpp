@@ -202,23 +202,3 @@ TEST(protocol_wire, ReadersStayInsideTheMessage) {
     beat.fill(3, 8, '\x80');
     EXPECT_EQ(read_heartbeat_time(beat.get()), static_cast<std::int64_t>(0x8080808080808080u));
 }
-
-TEST(protocol_wire, ReadersTakeBackWhatBuildersWrote) {
-    oqs_login_req login;
-    build_login_req(login, "trader7", MD5_OF_EMPTY);
-    const login_req_fields lq = read_login_req(reinterpret_cast<const char*>(&login));
-    EXPECT_STREQ(lq.user_id, "trader7");
-    EXPECT_STREQ(lq.password_md5, MD5_OF_EMPTY);
-
-    oqs_reg_symbol_req reg;
-    build_reg_symbol_req(reg, 'R', 'k', "ag2512");
-    const reg_req_fields rq = read_reg_symbol_req(reinterpret_cast<const char*>(&reg));
-    EXPECT_EQ(rq.exchange_code, 'k');
-    EXPECT_STREQ(rq.symbol, "ag2512");
-
-    for (std::int64_t t : {std::int64_t{0}, std::int64_t{1735689600}, INT64_MIN, INT64_MAX}) {
-        oqs_heartbeat beat;
-        build_heartbeat(beat, t);
-        EXPECT_EQ(read_heartbeat_time(reinterpret_cast<const char*>(&beat)), t);
-    }
-}

@@ -48,10 +48,7 @@ TEST_F(server_test, LoginIsAcceptedThenReloginRefusedByScript) {
 
     raw_client second(server.port());
     ASSERT_TRUE(second.send(login("trader2", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF")));
-    const std::string refused = second.recv_at_least(LOGIN_RESP_LEN);
-    ASSERT_EQ(refused.size(), LOGIN_RESP_LEN);
-    EXPECT_EQ(refused[1], 'N');
-    EXPECT_STREQ(refused.c_str() + 2, "relogin refused");
+    EXPECT_EQ(second.recv_at_least(LOGIN_RESP_LEN), sim::login_reply_bytes('N', "relogin refused"));
 
     ASSERT_TRUE(server.wait_request('L', 2, bound_ms));
     EXPECT_EQ(server.login_count(), 2u);
