@@ -64,10 +64,10 @@ TEST_F(hostile_fixture, destroy_during_the_reconnect_wait) {
     expect_quiet_after_destroy(server, checked);
 }
 
-// Destruction while quotes keep coming faster than the sink takes them, a registration
-// pending with the worker: the transport's receive queue never empties, so closing must not
-// wait for the stream to end, and nothing may reach the sink once DestroyOrvQuoteApi has
-// returned. The sender stops after the bound, so a regression fails instead of hanging.
+// Destruction while quotes for a registered symbol keep coming faster than the sink takes
+// them: the transport's receive queue never empties, so closing must not wait for the stream
+// to end, and nothing may reach the sink once DestroyOrvQuoteApi has returned. The sender
+// stops after the bound, so a regression fails instead of hanging.
 TEST_F(hostile_fixture, destroy_during_an_endless_quote_stream) {
     log_in_checked();
     register_and_wait(checked, '2', "SIMA01");
