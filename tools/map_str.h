@@ -163,11 +163,25 @@ private:
     // N + 1 characters, however long the text is; a longer key leaves a probe of its first
     // N + 1 characters, which no stored key matches.
     static bool measure(const char* key, probe& p) {
-        p.text = text_of(key);
+        const char* text = text_of(key);
+        constexpr std::uint64_t p1 = 33, p2 = p1 * 33, p3 = p2 * 33, p4 = p3 * 33;
+        std::uint64_t h = 0;
         std::size_t length = 0;
-        while (length <= N && p.text[length] != '\0') ++length;
+        // Four characters per step while all four are there: the terminator tests do not
+        // depend on the hash, so they overlap with its multiply. A byte is read only after
+        // the one before it proved not to be the terminator.
+        for (; length + 4 <= N + 1; length += 4) {
+            if (text[length] == '\0' || text[length + 1] == '\0' || text[length + 2] == '\0' ||
+                text[length + 3] == '\0') {
+                break;
+            }
+            h = h * p4 + byte_at(text, length) * p3 + byte_at(text, length + 1) * p2 +
+                byte_at(text, length + 2) * p1 + byte_at(text, length + 3);
+        }
+        for (; length <= N && text[length] != '\0'; ++length) h = h * p1 + byte_at(text, length);
+        p.text = text;
         p.length = length;
-        p.hash = hash_of(p.text, length);
+        p.hash = h;
         return length <= N;
     }
 
