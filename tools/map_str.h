@@ -132,7 +132,12 @@ public:
     // Bytes count as signed characters, so a byte of 200 adds -56; arithmetic wraps mod 2^64.
     static std::uint64_t hash(const char* key) {
         const char* text = text_of(key);
-        return hash_of(text, std::strlen(text));
+        const std::size_t length = std::strlen(text);
+        std::uint64_t h = 0;
+        std::size_t i = 0;
+        for (; i + 4 <= length; i += 4) h = hash_four(h, text + i);
+        for (; i < length; ++i) h = hash_one(h, text[i]);
+        return h;
     }
 
 private:
@@ -164,7 +169,6 @@ private:
     // N + 1 characters, which no stored key matches.
     static bool measure(const char* key, probe& p) {
         const char* text = text_of(key);
-        constexpr std::uint64_t p1 = 33, p2 = p1 * 33, p3 = p2 * 33, p4 = p3 * 33;
         std::uint64_t h = 0;
         std::size_t length = 0;
         // Four characters per step while all four are there: the terminator tests do not
@@ -175,33 +179,28 @@ private:
                 text[length + 3] == '\0') {
                 break;
             }
-            h = h * p4 + byte_at(text, length) * p3 + byte_at(text, length + 1) * p2 +
-                byte_at(text, length + 2) * p1 + byte_at(text, length + 3);
+            h = hash_four(h, text + length);
         }
-        for (; length <= N && text[length] != '\0'; ++length) h = h * p1 + byte_at(text, length);
+        for (; length <= N && text[length] != '\0'; ++length) h = hash_one(h, text[length]);
         p.text = text;
         p.length = length;
         p.hash = h;
         return length <= N;
     }
 
-    // h = h * 33 + c per byte, taken four bytes at a time: the four products are independent,
+    // h = h * 33 + c for each of four bytes, as one step: the four products are independent,
     // so only one multiply per four bytes waits on the previous result.
-    static std::uint64_t hash_of(const char* text, std::size_t length) {
+    static std::uint64_t hash_four(std::uint64_t h, const char* bytes) {
         constexpr std::uint64_t p1 = 33, p2 = p1 * 33, p3 = p2 * 33, p4 = p3 * 33;
-        std::uint64_t h = 0;
-        std::size_t i = 0;
-        for (; i + 4 <= length; i += 4) {
-            h = h * p4 + byte_at(text, i) * p3 + byte_at(text, i + 1) * p2 +
-                byte_at(text, i + 2) * p1 + byte_at(text, i + 3);
-        }
-        for (; i < length; ++i) h = h * p1 + byte_at(text, i);
-        return h;
+        return h * p4 + byte_value(bytes[0]) * p3 + byte_value(bytes[1]) * p2 +
+               byte_value(bytes[2]) * p1 + byte_value(bytes[3]);
     }
 
-    static std::uint64_t byte_at(const char* text, std::size_t i) {
+    static std::uint64_t hash_one(std::uint64_t h, char byte) { return h * 33 + byte_value(byte); }
+
+    static std::uint64_t byte_value(char byte) {
         return static_cast<std::uint64_t>(
-            static_cast<std::int64_t>(static_cast<signed char>(text[i])));
+            static_cast<std::int64_t>(static_cast<signed char>(byte)));
     }
 
     // The stored key is NUL-terminated, so comparing the terminator too rules out a longer key.
