@@ -156,6 +156,16 @@ options smoke_options() {
     return o;
 }
 
+// CPU time each thread has used since `before` (taken with thread_cpu::cpu_ns_each on the same
+// list).
+std::vector<double> cpu_ns_since(const tid_list& tids, const std::vector<std::int64_t>& before) {
+    const std::vector<std::int64_t> now = thread_cpu::cpu_ns_each(tids);
+    std::vector<double> used;
+    for (std::size_t i = 0; i < now.size(); ++i)
+        used.push_back(static_cast<double>(now[i] - before[i]));
+    return used;
+}
+
 // Runs `send` against a receiver whose threads are `tids` and counter `counter`, and waits
 // for every quote. `count` quotes, the first fifth warm-up.
 template <class Send>
@@ -164,24 +174,22 @@ run_result measure(quote_counter& counter, const tid_list& tids, std::uint64_t c
     run_result r;
     counter.set_threads(tids);
     counter.arm(count, count / 5, record);
-    std::vector<std::int64_t> before_by_thread;
-    for (std::int64_t tid : tids) before_by_thread.push_back(thread_cpu::cpu_ns(tid));
-    const std::int64_t cpu_before = thread_cpu::cpu_ns(tids);
+    const std::vector<std::int64_t> cpu_before = thread_cpu::cpu_ns_each(tids);
     const double start = now_us();
     const bool sent = send();
     r.complete = sent && wait_until([&] { return counter.done(); }, 30000);
     const double end = r.complete ? counter.done_us() : now_us();
-    const std::int64_t cpu_after = thread_cpu::cpu_ns(tids);
-    for (std::size_t i = 0; i < tids.size(); ++i) {
-        r.cpu_ns_per_quote_by_thread.push_back(
-            static_cast<double>(thread_cpu::cpu_ns(tids[i]) - before_by_thread[i]) /
-            static_cast<double>(count));
-    }
+    const std::vector<double> cpu_used = cpu_ns_since(tids, cpu_before);
     counter.disarm();
+    double cpu_total = 0;
+    for (double used : cpu_used) {
+        r.cpu_ns_per_quote_by_thread.push_back(used / static_cast<double>(count));
+        cpu_total += used;
+    }
     const double seconds = (end - start) / 1e6;
     r.quotes_per_s = seconds > 0 ? static_cast<double>(count) / seconds : 0;
-    r.cpu_ns_per_quote = static_cast<double>(cpu_after - cpu_before) / static_cast<double>(count);
-    r.cpu_share = seconds > 0 ? static_cast<double>(cpu_after - cpu_before) / 1e9 / seconds : 0;
+    r.cpu_ns_per_quote = cpu_total / static_cast<double>(count);
+    r.cpu_share = seconds > 0 ? cpu_total / 1e9 / seconds : 0;
     if (r.complete) {
         r.steady_allocs = counter.steady_allocs();
         r.steady_quotes = counter.steady_quotes();
@@ -225,8 +233,7 @@ public:
     double idle_cpu_share(std::uint64_t* allocations, std::vector<double>* per_thread) {
         const std::uint64_t allocs_before =
             alloc_counter::total_for(m_library_tids.data(), m_library_tids.size());
-        std::vector<std::int64_t> before;
-        for (std::int64_t tid : m_library_tids) before.push_back(thread_cpu::cpu_ns(tid));
+        const std::vector<std::int64_t> before = thread_cpu::cpu_ns_each(m_library_tids);
         const double start = now_us();
         sleep_ms(m_options.idle_s * 1000);
         const double seconds = (now_us() - start) / 1e6;
@@ -234,12 +241,9 @@ public:
             alloc_counter::total_for(m_library_tids.data(), m_library_tids.size()) - allocs_before;
         double total = 0;
         per_thread->clear();
-        for (std::size_t i = 0; i < m_library_tids.size(); ++i) {
-            const double share =
-                static_cast<double>(thread_cpu::cpu_ns(m_library_tids[i]) - before[i]) / 1e9 /
-                seconds;
-            per_thread->push_back(share);
-            total += share;
+        for (double used : cpu_ns_since(m_library_tids, before)) {
+            per_thread->push_back(used / 1e9 / seconds);
+            total += per_thread->back();
         }
         return total;
     }

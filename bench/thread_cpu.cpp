@@ -30,10 +30,10 @@ std::int64_t cpu_ns(std::int64_t tid) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-std::int64_t cpu_ns(const std::vector<std::int64_t>& tids) {
-    std::int64_t total = 0;
-    for (std::int64_t tid : tids) total += cpu_ns(tid);
-    return total;
+std::vector<std::int64_t> cpu_ns_each(const std::vector<std::int64_t>& tids) {
+    std::vector<std::int64_t> times;
+    for (std::int64_t tid : tids) times.push_back(cpu_ns(tid));
+    return times;
 }
 
 std::vector<std::int64_t> added(const std::vector<std::int64_t>& before,
@@ -43,12 +43,6 @@ std::vector<std::int64_t> added(const std::vector<std::int64_t>& before,
         if (std::find(before.begin(), before.end(), tid) == before.end()) result.push_back(tid);
     }
     return result;
-}
-
-std::int64_t own_cpu_ns() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
 }  // namespace thread_cpu

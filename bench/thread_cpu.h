@@ -15,14 +15,11 @@ std::vector<std::int64_t> list_threads();
 // CPU time of one thread of this process in nanoseconds; 0 when it has ended.
 std::int64_t cpu_ns(std::int64_t tid);
 
-// The sum of cpu_ns over the threads.
-std::int64_t cpu_ns(const std::vector<std::int64_t>& tids);
+// cpu_ns of each thread, in the order of the list.
+std::vector<std::int64_t> cpu_ns_each(const std::vector<std::int64_t>& tids);
 
 // The ids in `now` that are not in `before`.
 std::vector<std::int64_t> added(const std::vector<std::int64_t>& before,
                                 const std::vector<std::int64_t>& now);
-
-// CPU time of the calling thread in nanoseconds.
-std::int64_t own_cpu_ns();
 
 }  // namespace thread_cpu
