@@ -400,12 +400,11 @@ void quote_server::handle(const std::shared_ptr<connection>& c, request&& req) {
         std::lock_guard<std::mutex> guard(m_lock);
         if (req.type == 'L' && !req.unknown) ++m_logins;
         reply = scripted_reply(m_script, req, m_logins);
-    }
-    if (!reply.empty()) send_all(*c, reply);
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
+        // Recorded before the reply leaves, so that whoever has seen the reply also finds the
+        // request.
         m_requests.push_back(std::move(req));
     }
+    if (!reply.empty()) send_all(*c, reply);
     m_changed.notify();
 }
 
