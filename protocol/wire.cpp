@@ -30,31 +30,6 @@ void put_trailer(MSG& out) {
 
 }  // namespace
 
-std::uint32_t message_length(char msg_type) {
-    switch (msg_type) {
-        case 'L':
-            return LOGIN_REQ_LEN;
-        case 'A':
-            return LOGIN_RESP_LEN;
-        case 'S':
-            return QUERY_SYMBOL_REQ_LEN;
-        case 'M':
-            return SYMBOL_RESP_LEN;
-        case 'N':
-        case 'R':
-            return REG_SYMBOL_REQ_LEN;
-        case 'I':
-        case 'F':
-            return REG_SYMBOL_RESP_LEN;
-        case 'H':
-            return HEARTBEAT_LEN;
-        case 'Q':
-            return QUOTE_MSG_LEN;
-        default:
-            return 0;
-    }
-}
-
 void build_login_req(oqs_login_req& out, const char* user_id, const char* password_md5) {
     std::memset(&out, 0, sizeof out);
     out.msg_type = 'L';

@@ -1,7 +1,7 @@
 // Internal, shared with the simulator. The bytes exchanged with the quote server: one packed
-// layout per message, the length of each message type, builders of every message (client
-// requests and server replies) and bounded readers of the fields. Plain functions on caller
-// buffers: no state, no locks, safe from any thread.
+// layout per message with its length, builders of every message (client requests and server
+// replies) and bounded readers of the fields. Plain functions on caller buffers: no state, no
+// locks, safe from any thread.
 #pragma once
 
 #include <cstddef>
@@ -112,9 +112,6 @@ static_assert(offsetof(oqs_reg_symbol_resp, symbol) == 4, "wire layout");
 static_assert(offsetof(oqs_heartbeat, send_time) == 3, "wire layout");
 static_assert(offsetof(oqs_heartbeat, trailer) == 11, "wire layout");
 static_assert(offsetof(oqs_quote_msg, quote) == 22, "wire layout");
-
-// The total length of a message of this type, 0 for a type that does not exist.
-std::uint32_t message_length(char msg_type);
 
 // Client requests. Each zero-fills the whole block, writes the fields and the CR LF trailer.
 // Texts are cut to leave room for their terminator; a null text is the empty text.

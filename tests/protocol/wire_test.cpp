@@ -49,22 +49,6 @@ const char* const MD5_OF_EMPTY = "D41D8CD98F00B204E9800998ECF8427E";
 
 }  // namespace
 
-TEST(protocol_wire, MessageLengthOfEveryType) {
-    EXPECT_EQ(message_length('L'), 56u);
-    EXPECT_EQ(message_length('A'), 24u);
-    EXPECT_EQ(message_length('S'), 8u);
-    EXPECT_EQ(message_length('M'), 32u);
-    EXPECT_EQ(message_length('N'), 32u);
-    EXPECT_EQ(message_length('I'), 32u);
-    EXPECT_EQ(message_length('R'), 32u);
-    EXPECT_EQ(message_length('F'), 32u);
-    EXPECT_EQ(message_length('H'), 13u);
-    EXPECT_EQ(message_length('Q'), 367u);
-    for (char unknown : {'X', 'q', 'a', '\0', '0', '\x80', '\xFF'}) {
-        EXPECT_EQ(message_length(unknown), 0u) << int(unknown);
-    }
-}
-
 TEST(protocol_wire, ClientRequestsByteForByte) {
     oqs_login_req login;
     dirty(login);
