@@ -17,7 +17,7 @@
 #include "net/data_queue.h"
 #include "net/stream_buffer.h"
 #include "orv_quote_api.h"
-#include "protocol/receive_path.h"
+#include "client/receive_path.h"
 #include "protocol/wire.h"
 #include "sim/sample_data.h"
 #include "tools/map_str.h"

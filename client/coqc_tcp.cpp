@@ -6,7 +6,7 @@
 #include <new>
 
 #include "net/socket_cache_client.h"
-#include "protocol/receive_path.h"
+#include "client/receive_path.h"
 #include "protocol/symbol_names.h"
 #include "protocol/wire.h"
 #include "tools/md5.h"

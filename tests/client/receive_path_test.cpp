@@ -7,7 +7,7 @@
 
 #include "client/coqc_tcp.h"
 #include "net/socket_event.h"
-#include "protocol/receive_path.h"
+#include "client/receive_path.h"
 #include "protocol/wire.h"
 #include "support/recording_sink.h"
 

@@ -26,7 +26,7 @@
 #include "client/coqc_tcp.h"
 #include "fuzz_check.h"
 #include "net/socket_event.h"
-#include "protocol/receive_path.h"
+#include "client/receive_path.h"
 #include "protocol/wire.h"
 
 // Reaches the client's tables and flags; declared a friend by Coqc_tcp.

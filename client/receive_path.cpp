@@ -1,4 +1,4 @@
-#include "protocol/receive_path.h"
+#include "client/receive_path.h"
 
 #include <cstring>
 
