@@ -1,5 +1,6 @@
 #include "client/coqc_tcp.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -14,32 +15,35 @@
 using KESTRO::TOOLS::copy_str;
 using KESTRO::TOOLS::critical_lock;
 using KESTRO::TOOLS::locker;
+using KESTRO::TOOLS::wake_signal;
 
 namespace {
 
 constexpr unsigned int receive_stream_capacity = 8192;
 constexpr int log_line_size = 1024;
-constexpr int disconnect_checks = 1000;  // 10 ms apart: about 10 seconds
-
-// What a closing thread needs: the transport it now owns, and the client's count of
-// closing threads, which it lowers as its very last act.
-struct closing_job {
-    std::shared_ptr<socket_cache_client> transport;
-    std::atomic<int>* closers;
-};
+constexpr auto disconnect_wait = std::chrono::seconds(10);
+constexpr auto forever = std::chrono::hours(24 * 365);
 
 }  // namespace
+
+// What a closing thread needs: the transport it now owns, and the count of closing threads,
+// which it lowers as its very last act that concerns the client.
+struct Coqc_tcp::closing_job {
+    transport_ptr transport;
+    std::shared_ptr<closer_count> closers;
+};
 
 Coqc_tcp::Coqc_tcp() : m_login_user(), m_login_md5() {}
 
 Coqc_tcp::~Coqc_tcp() {
     Disconnect();
-    // A worker that outlived Disconnect's ten seconds still uses the members: wait for it,
-    // and for closing threads, which report their local disconnection to this client.
-    while (m_thread_is_running.load() || m_closers.load() > 0) {
-        m_stop.store(true);  // also for a worker that a late login answer started
-        KESTRO::TOOLS::sleep_ms(1);
-    }
+    // A worker that outlived Disconnect's ten seconds still uses the members: wait for it (a
+    // late login answer may also have started one), and for closing threads, which report
+    // their local disconnection to this client.
+    request_stop();
+    m_wake.wait_for(forever, [&] { return !m_thread_is_running.load(); });
+    closer_count& closers = *m_closers;
+    closers.ended.wait_for(forever, [&] { return closers.running.load() == 0; });
     platform::thread_join(m_worker);
     transport_ptr last = take_transport();
     close_transport(last, 0);
@@ -125,21 +129,23 @@ void Coqc_tcp::Disconnect() {
         std::fputs("[QuoteClient]oqs local disconnected\n", stdout);
         std::fflush(stdout);
     }
-    m_stop.store(true);
-    for (int check = 0; check < disconnect_checks; ++check) {
-        if (!m_thread_is_running.load()) {
-            m_status.store(STATUS_DISCONNECTED);
-            transport_ptr current = take_transport();
-            close_transport(current, 0);
-            // Closing stopped the receive thread, but a login answer it was handling may have
-            // started a worker meanwhile (which clears the stop flag): that one is stopped too.
-            if (!m_thread_is_running.load()) return;
-            m_stop.store(true);
-            continue;
-        }
-        KESTRO::TOOLS::sleep_ms(10);
+    request_stop();
+    const auto deadline = wake_signal::clock::now() + disconnect_wait;
+    while (m_wake.wait_until(deadline, [&] { return !m_thread_is_running.load(); })) {
+        m_status.store(STATUS_DISCONNECTED);
+        transport_ptr current = take_transport();
+        close_transport(current, 0);
+        // Closing stopped the receive thread, but a login answer it was handling may have
+        // started a worker meanwhile (which clears the stop flag): that one is stopped too.
+        if (!m_thread_is_running.load()) return;
+        request_stop();
     }
     Log(3, "[QuoteClient]stop thread timeout");
+}
+
+void Coqc_tcp::request_stop() {
+    m_stop.store(true);
+    m_wake.notify();
 }
 
 // ---- internal operations ----------------------------------------------------------------
@@ -168,6 +174,23 @@ void Coqc_tcp::enqueue(std::unique_ptr<oqc_data_and_event> item) {
     m_send_queue.push_back(std::move(item));
 }
 
+void Coqc_tcp::drop_reconnect_requests() {
+    locker<critical_lock> guard(m_queue_lock);
+    for (auto it = m_send_queue.begin(); it != m_send_queue.end();) {
+        it = (*it)->kind == oqc_data_and_event::KIND_RECONNECT ? m_send_queue.erase(it) : it + 1;
+    }
+}
+
+void Coqc_tcp::report_end() {
+    m_app_connected.store(false);
+    if (OrvQuoteEventSink* target = sink()) target->OnServerDisconnected();
+}
+
+void Coqc_tcp::report_unreported_end() {
+    if (!m_app_connected.exchange(false)) return;
+    if (OrvQuoteEventSink* target = sink()) target->OnServerDisconnected();
+}
+
 void Coqc_tcp::server_address(char (&ip)[16], int* port) const {
     locker<critical_lock> guard(m_info_lock);
     std::memcpy(ip, m_server.ServerIp, sizeof ip);
@@ -186,6 +209,8 @@ Coqc_tcp::transport_ptr Coqc_tcp::make_connected_transport(bool* connected) {
         return fresh;
     }
     set_transport(fresh);
+    // Any earlier transport is closed by now, so a loss reported from here on is this one's.
+    m_link_lost.store(false);
     *connected = fresh->connect(ip, static_cast<unsigned short>(port),
                                 &receive_path::on_cache_callback, this);
     return fresh;
@@ -194,6 +219,7 @@ Coqc_tcp::transport_ptr Coqc_tcp::make_connected_transport(bool* connected) {
 bool Coqc_tcp::ConnectTransport() {
     transport_ptr old = take_transport();
     close_transport(old, 0);
+    drop_reconnect_requests();
     bool connected = false;
     transport_ptr fresh = make_connected_transport(&connected);
     if (!connected) {
@@ -206,6 +232,7 @@ bool Coqc_tcp::ConnectTransport() {
         return false;
     }
     m_status.store(STATUS_CONNECTED);
+    m_app_connected.store(true);
     if (OrvQuoteEventSink* target = sink()) target->OnServerConnected();
     return true;
 }
@@ -244,12 +271,12 @@ void Coqc_tcp::DropTransport() {
     if (!current) return;
     // We are on one of the transport's own threads, which its close() would have to stop:
     // a short-lived thread closes it instead.
-    auto* job = new closing_job{std::move(current), &m_closers};
-    m_closers.fetch_add(1);
+    auto* job = new closing_job{std::move(current), m_closers};
+    m_closers->running.fetch_add(1);
     if (!platform::thread_start(&Coqc_tcp::closing_thread, job, nullptr, nullptr)) {
         Log(3, "[QuoteClient] cannot start the closing thread; the connection is closed later.");
         // Keep it: the destructor or the next connection closes it from a safe thread.
-        m_closers.fetch_sub(1);
+        m_closers->running.fetch_sub(1);
         set_transport(std::move(job->transport));
         delete job;
     }
@@ -257,11 +284,12 @@ void Coqc_tcp::DropTransport() {
 
 void Coqc_tcp::closing_thread(void* raw) {
     std::unique_ptr<closing_job> job(static_cast<closing_job*>(raw));
-    std::atomic<int>* closers = job->closers;
     close_transport(job->transport, 10);
+    // From here on the client may be destroyed; the count lives on with this thread's share.
+    const std::shared_ptr<closer_count> closers = std::move(job->closers);
     job.reset();
-    // Last act: from here on the client may be destroyed.
-    closers->fetch_sub(1);
+    closers->running.fetch_sub(1);
+    closers->ended.notify();
 }
 
 void Coqc_tcp::close_transport(transport_ptr& transport, std::uint32_t pause_ms) {
@@ -271,12 +299,15 @@ void Coqc_tcp::close_transport(transport_ptr& transport, std::uint32_t pause_ms)
     transport.reset();
 }
 
-void Coqc_tcp::Reset() {
+void Coqc_tcp::retire_transport() {
     if (transport_ptr current = take_transport()) {
         current->close();
         KESTRO::TOOLS::sleep_ms(10);
-        current.reset();
     }
+}
+
+void Coqc_tcp::Reset() {
+    retire_transport();
     m_status.store(STATUS_DISCONNECTED);
     {
         locker<critical_lock> guard(m_info_lock);

@@ -21,6 +21,7 @@
 #include "tools/map_str.h"
 #include "tools/null_lock.h"
 #include "tools/str_utils.h"
+#include "tools/wake_signal.h"
 
 class socket_cache_client;
 
@@ -69,6 +70,16 @@ private:
     void DropTransport();
     void Reset();
     void enqueue(std::unique_ptr<oqc_data_and_event> item);
+    // A new session starts without the reconnect requests that an old one left queued; the
+    // application's symbol list requests stay for the next worker.
+    void drop_reconnect_requests();
+    // Sets the stop flag and wakes every wait of the worker.
+    void request_stop();
+    // Tells the application that its connection has ended.
+    void report_end();
+    // The same, unless it has heard so already: for a loss that a worker took over and then
+    // gave up on, or that a stop overtook.
+    void report_unreported_end();
     // Updates the wanted table for RegisterSymbol (want) and UnregisterSymbol.
     void change_wanted(char exchange_code, const char* symbol, bool want);
 
@@ -82,6 +93,8 @@ private:
     int transport_send(const char* data, int length);
     // Closes and releases a transport on the calling thread (never one of its own).
     static void close_transport(transport_ptr& transport, std::uint32_t pause_ms);
+    // Closes and releases the current transport, if any, on the calling thread.
+    void retire_transport();
     static void closing_thread(void* job);
 
     // Copies of the server address and credentials, for threads other than the controlling one.
@@ -91,6 +104,8 @@ private:
     bool start_worker();
     static void _th_oqc_send_and_reconn(void* client);
     void run_worker();
+    // The worker's last act: clears its flag and wakes whoever waits for its end.
+    void finish_worker();
     bool _th_try_query_symbol_list();
     int registration_step();
     int send_whole(const char* data, int length);
@@ -100,7 +115,7 @@ private:
     bool reconnect();
     int relogin();
     void flush_queue();
-    // Sleeps up to `ms` milliseconds in short steps; returns early, false, once m_stop is set.
+    // Waits `ms` milliseconds by the clock; returns early, false, once m_stop is set.
     bool pause_unless_stopped(std::uint32_t ms);
 
     OqsTcpInfo m_server;
@@ -124,9 +139,24 @@ private:
     std::atomic<bool> m_symbol_list_done{false};
     code_map m_valid_symbols{111};
 
+    // Wakes the worker's waits (stop, login answer, end of the symbol list, lost connection)
+    // and those for the worker's end. Notified after every change of those flags.
+    KESTRO::TOOLS::wake_signal m_wake;
+    // The current connection was lost while a worker ran; cleared before each new connect.
+    std::atomic<bool> m_link_lost{false};
+    // The application has been told of a connection (OnServerConnected) and not yet of its end.
+    std::atomic<bool> m_app_connected{false};
+
     // Lifetime bookkeeping: the worker's joinable handle (touched only by the thread that
-    // starts a worker while none runs, and by the destructor) and the number of closing
-    // threads that may still report a local disconnection.
+    // starts a worker while none runs, and by the destructor), the worker's entry (tests stand
+    // in their own), and the closing threads that may still report a local disconnection,
+    // counted in a block they share with the client so that their last act can wake it.
+    struct closer_count {
+        std::atomic<int> running{0};
+        KESTRO::TOOLS::wake_signal ended;
+    };
+    struct closing_job;
     platform::thread_handle m_worker;
-    std::atomic<int> m_closers{0};
+    platform::thread_proc m_worker_entry = &Coqc_tcp::_th_oqc_send_and_reconn;
+    std::shared_ptr<closer_count> m_closers = std::make_shared<closer_count>();
 };

@@ -31,7 +31,7 @@ int receive_path::on_cache_callback(socket_event* event, void* user) {
             break;
         case EVENT_LOCALE_DISCONNECT:
             client->Log(0, "[on_cache_callback] EVENT_LOCALE_DISCONNECT");
-            if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+            client->report_end();
             break;
         case EVENT_REMOTE_DISCONNECT:
         case EVENT_ERROR:
@@ -55,12 +55,15 @@ void receive_path::on_connection_lost(Coqc_tcp* client) {
     const bool worker = client->m_thread_is_running.load();
     client->Log(0, "[on_cache_callback] EVENT_REMOTE_DISCONNECT,thd_is_run:%d", worker ? 1 : 0);
     if (worker) {
+        // Not reported: the worker reconnects, and reports the end only if it gives up.
         client->enqueue(std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_RECONNECT,
                                                              nullptr, 0));
+        client->m_link_lost.store(true);
+        client->m_wake.notify();
         return;
     }
     client->DropTransport();
-    if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+    client->report_end();
 }
 
 std::uint32_t receive_path::on_received(Coqc_tcp* client, char* bytes, std::uint32_t length) {
@@ -112,6 +115,7 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
             client->m_relogin_result.store(-1);
             client->Log(0, "[QuoteClient] relogin failed, server ip: %s, port: %d.", ip, port);
         }
+        client->m_wake.notify();
         return LOGIN_RESP_LEN;
     }
     if (response.result == 'Y') {
@@ -120,8 +124,8 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
             client->DropTransport();
             if (OrvQuoteEventSink* sink = client->sink()) {
                 sink->OnLoginReply(false, "query symbol error");
-                sink->OnServerDisconnected();
             }
+            client->report_end();
         }
         return LOGIN_RESP_LEN;
     }
@@ -130,7 +134,7 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
                 response.result, ip, port);
     if (OrvQuoteEventSink* sink = client->sink()) sink->OnLoginReply(false, response.text);
     KESTRO::TOOLS::sleep_ms(5);
-    if (OrvQuoteEventSink* sink = client->sink()) sink->OnServerDisconnected();
+    client->report_end();
     return LOGIN_RESP_LEN;
 }
 
@@ -140,6 +144,7 @@ std::uint32_t receive_path::on_symbol_resp(Coqc_tcp* client, const char* bytes,
     const symbol_resp_fields entry = read_symbol_resp(bytes);
     if (entry.end) {
         client->m_symbol_list_done.store(true);
+        client->m_wake.notify();
         return SYMBOL_RESP_LEN;
     }
     locker<critical_lock> guard(client->m_symbol_lock);

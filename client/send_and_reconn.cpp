@@ -1,6 +1,7 @@
 // The client's worker: completes a login with the symbol list, then serves the send queue,
 // keeps the server's registrations in line with the application's wishes, sends heartbeats,
 // and after a lost connection reconnects and logs in again. One worker per client at a time.
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -13,17 +14,20 @@
 
 using KESTRO::TOOLS::critical_lock;
 using KESTRO::TOOLS::locker;
-using KESTRO::TOOLS::sleep_ms;
+using std::chrono::milliseconds;
 
 namespace {
 
-constexpr int pass_idle = 100;    // nothing sent: sleep 100 ms
-constexpr int pass_sent = 500;    // requests sent: sleep 500 ms
+constexpr int pass_idle = 100;    // nothing sent: wait 100 ms
+constexpr int pass_sent = 500;    // requests sent: wait 500 ms
 constexpr int pass_failed = -1;   // a send failed: reconnect
-constexpr int symbol_list_checks = 51;
-constexpr int relogin_wait_iterations = 5000;  // 1 ms each
+constexpr int heartbeat_pause_ms = 1000;
+// Each wait ends by the clock, not by a count of sleeps: a Windows sleep lasts at least a
+// timer tick (15.6 ms by default), so counted steps would stretch it many times over.
+constexpr milliseconds symbol_list_wait{5000};
+constexpr milliseconds relogin_wait{5000};
+constexpr std::uint32_t reconnect_wait_ms = 2000;
 constexpr int relogin_attempts = 10;
-constexpr int reconnect_wait_steps = 20;  // 100 ms each
 
 }  // namespace
 
@@ -33,8 +37,9 @@ bool Coqc_tcp::start_worker() {
     m_stop.store(false);
     // A previous worker has finished with the client once its flag is clear; release it.
     platform::thread_join(m_worker);
-    if (!platform::thread_start(&Coqc_tcp::_th_oqc_send_and_reconn, this, &m_worker, nullptr)) {
+    if (!platform::thread_start(m_worker_entry, this, &m_worker, nullptr)) {
         m_thread_is_running.store(false);
+        m_wake.notify();
         return false;
     }
     return true;
@@ -47,12 +52,13 @@ void Coqc_tcp::_th_oqc_send_and_reconn(void* client) {
 void Coqc_tcp::run_worker() {
     Log(0, "[QuoteClient] _th_oqc_send_and_reconn begin");
     if (!_th_try_query_symbol_list()) {
-        Reset();
+        Reset();  // a live connection reports its end as it closes
+        report_unreported_end();  // one that was lost has not
         char text[256];
         KESTRO::TOOLS::format_str(text, sizeof text, "%s", "query symbol error");
         Log(3, "[QuoteClient] %s", text);
         if (OrvQuoteEventSink* target = sink()) target->OnLoginReply(false, text);
-        m_thread_is_running.store(false);  // last touch of the client
+        finish_worker();
         return;
     }
     m_status.store(STATUS_LOGGED_IN);
@@ -95,24 +101,25 @@ void Coqc_tcp::run_worker() {
         // The sum, not the difference: the heartbeat rhythm the server is used to.
         if ((start_second + now) % 5 == 0) {
             send_heartbeat();
-            pause_unless_stopped(1000);
+            pause_unless_stopped(heartbeat_pause_ms);
         }
         pause_unless_stopped(static_cast<std::uint32_t>(pass));
     }
     Reset();
+    report_unreported_end();
     Log(0, "[QuoteClient] _th_oqc_send_and_reconn end");
-    m_thread_is_running.store(false);  // last touch of the client
+    finish_worker();
+}
+
+void Coqc_tcp::finish_worker() {
+    m_thread_is_running.store(false);
+    // The client may go as soon as the flag is seen clear; its destructor joins this thread
+    // before the signal goes, so the wake-up is still safe.
+    m_wake.notify();
 }
 
 bool Coqc_tcp::pause_unless_stopped(std::uint32_t ms) {
-    // Steps of 10 ms keep Disconnect quick without changing the rhythm of the passes.
-    while (ms > 0) {
-        if (m_stop.load()) return false;
-        const std::uint32_t step = ms < 10 ? ms : 10;
-        sleep_ms(step);
-        ms -= step;
-    }
-    return !m_stop.load();
+    return !m_wake.wait_for(milliseconds(ms), [&] { return m_stop.load(); });
 }
 
 bool Coqc_tcp::_th_try_query_symbol_list() {
@@ -123,19 +130,19 @@ bool Coqc_tcp::_th_try_query_symbol_list() {
         static_cast<int>(QUERY_SYMBOL_REQ_LEN)) {
         return false;
     }
-    for (int check = 1;; ++check) {
-        if (m_symbol_list_done.load()) {
-            std::uint64_t size = 0;
-            {
-                locker<critical_lock> guard(m_symbol_lock);
-                size = m_valid_symbols.size();
-            }
-            Log(0, "Coqc_tcp::_th_try_query_symbol_list,size:%d", static_cast<int>(size));
-            return true;
-        }
-        if (check == symbol_list_checks) return false;
-        sleep_ms(100);
+    // A stop, or the loss of the connection that was asked, ends the wait at once: no list
+    // can come any more.
+    m_wake.wait_for(symbol_list_wait, [&] {
+        return m_symbol_list_done.load() || m_stop.load() || m_link_lost.load();
+    });
+    if (!m_symbol_list_done.load()) return false;
+    std::uint64_t size = 0;
+    {
+        locker<critical_lock> guard(m_symbol_lock);
+        size = m_valid_symbols.size();
     }
+    Log(0, "Coqc_tcp::_th_try_query_symbol_list,size:%d", static_cast<int>(size));
+    return true;
 }
 
 int Coqc_tcp::send_whole(const char* data, int length) {
@@ -227,6 +234,10 @@ void Coqc_tcp::flush_queue() {
 
 void Coqc_tcp::handle_reconnect() {
     flush_queue();
+    // The old connection delivers nothing more from here: a register reply it handled after
+    // the table below was emptied would mark a symbol that the new connection then never
+    // registers.
+    retire_transport();
     {
         // The server forgot our registrations with the connection; the wanted ones are
         // sent again once the symbol list is back.
@@ -247,35 +258,21 @@ int Coqc_tcp::relogin() {
     if (!reconnect()) return -1;
     m_relogin_result.store(0);
     if (!SendLoginRequest()) return 0;
-    bool accepted = false;
-    for (int iteration = 0; iteration < relogin_wait_iterations; ++iteration) {
-        sleep_ms(1);
-        const std::int32_t answer = m_relogin_result.load();
-        if (answer == 1) {
-            accepted = true;
-            break;
-        }
-        if (answer == -1 || m_stop.load()) return -1;
-    }
-    if (!accepted) {
+    const bool answered = m_wake.wait_for(
+        relogin_wait, [&] { return m_relogin_result.load() != 0 || m_stop.load(); });
+    if (!answered) {
         Log(3, "[QuoteClient] wait for login response timeout.");
         return m_stop.load() ? -1 : 0;
     }
+    if (m_relogin_result.load() != 1) return -1;
     return _th_try_query_symbol_list() ? 1 : 0;
 }
 
 bool Coqc_tcp::reconnect() {
     for (;;) {
         if (m_stop.load()) return false;
-        for (int step = 0; step < reconnect_wait_steps; ++step) {
-            sleep_ms(100);
-            if (m_stop.load()) return false;
-        }
-        if (m_stop.load()) return false;
-        if (transport_ptr old = take_transport()) {
-            old->close();
-            sleep_ms(10);
-        }
+        if (!pause_unless_stopped(reconnect_wait_ms)) return false;
+        retire_transport();
         if (m_stop.load()) return false;
         bool connected = false;
         make_connected_transport(&connected);
