@@ -15,7 +15,8 @@
 namespace KESTRO {
 namespace TOOLS {
 
-// Suspends the calling thread for the given number of milliseconds.
+// Suspends the calling thread for the given number of milliseconds, measured on the
+// monotonic clock.
 void sleep_ms(std::uint32_t milliseconds);
 
 // Copies src into dest, cut to size - 1 characters and always terminated. A size of 0 writes

@@ -1,0 +1,62 @@
+// The worker's waits end by the clock. Every timed wait of the library, sleeps included, goes
+// through one blocking step, which this test replaces by one that oversleeps by 15 ms, as a
+// default Windows timer tick does: a wait counted in 1 ms sleeps would then stretch sixteenfold.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "client/coqc_tcp.h"
+#include "sim/quote_server.h"
+#include "support/recording_sink.h"
+
+namespace {
+
+using KESTRO::TOOLS::wake_signal;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+void oversleeping_block(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                        wake_signal::clock::duration rest) {
+    cv.wait_for(lock, rest + milliseconds(15));
+}
+
+struct coarse_timer {
+    coarse_timer() { wake_signal::set_block_function(&oversleeping_block); }
+    ~coarse_timer() { wake_signal::set_block_function(nullptr); }
+};
+
+// From the lost connection to the end of the unanswered relogin: the 2 s reconnect wait and
+// the 5 s wait for the login answer, each at most a tick late.
+TEST(worker_waits, a_coarse_timer_stretches_no_wait_by_more_than_a_tick) {
+    sim::quote_server server;
+    server.update_script([](sim::reply_script& s) { s.relogin = sim::login_answer{'Y', "", true}; });
+    recording_sink sink;
+    const coarse_timer coarse;
+    Coqc_tcp client;
+    OqsTcpInfo address;
+    std::strcpy(address.ServerIp, server.ip());
+    address.ServerPort = server.port();
+    ASSERT_TRUE(client.ConnServer(address, &sink));
+    OrvLoginInfo login;
+    std::strcpy(login.UserId, "demo");
+    std::strcpy(login.Password, "demo");
+    client.LoginToOqs(login);
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
+
+    ASSERT_TRUE(server.drop(0));
+    ASSERT_TRUE(sink.wait_for([&] { return sink.has_log_containing("thd_is_run:1"); }));
+    const auto lost = steady_clock::now();
+    ASSERT_TRUE(sink.wait_for(
+        [&] { return sink.has_log("[QuoteClient] wait for login response timeout."); }, 30000));
+    const auto waited = steady_clock::now() - lost;
+    EXPECT_GE(waited, milliseconds(6900));
+    // Two waits a tick late each, and room for the connect and the scheduler.
+    EXPECT_LT(waited, milliseconds(7000 + 2 * 15 + 500));
+
+    const auto stop = steady_clock::now();
+    client.Disconnect();  // a stop ends the reconnect wait at once, not after its 2 s
+    EXPECT_LT(steady_clock::now() - stop, milliseconds(1000));
+}
+
+}  // namespace
