@@ -1,0 +1,94 @@
+// The application's threads meet the library's: API calls made from inside sink calls, and two
+// clients in one process, one of them reconnecting while the other keeps receiving.
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "hostile_support.h"
+
+namespace {
+
+// Registers, unregisters and asks for the symbol list from inside the library's own calls.
+class reentrant_sink : public checked_sink {
+public:
+    OrvQuoteApi* api = nullptr;
+
+    void OnLoginReply(bool success, const char* text) override {
+        checked_sink::OnLoginReply(success, text);
+        api->RegisterSymbol('2', "SIMA01");
+        api->QuerySymbolList();
+    }
+    void OnSymbolListReply(int exchange_code, const char* symbol, bool last) override {
+        checked_sink::OnSymbolListReply(exchange_code, symbol, last);
+        if (last) api->RegisterSymbol('1', "Au(T+D)");
+    }
+    void OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) override {
+        checked_sink::OnQuote(exchange_code, quote);
+        if (std::string(quote->Symbol) == "SIMA01") api->UnregisterSymbol('2', "SIMA01");
+    }
+};
+
+TEST_F(hostile_fixture, api_calls_from_inside_sink_calls) {
+    server.update_script([](sim::reply_script& s) { s.quotes_after_register = 1; });
+    reentrant_sink reentrant;
+    reentrant.api = api;
+    ASSERT_TRUE(api->ConnServer(address(), &reentrant));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(reentrant.wait_for([&] { return reentrant.count(sink_event::UNREGISTER) == 1; }));
+    EXPECT_TRUE(reentrant.symbol_list_ended());
+    ASSERT_TRUE(reentrant.wait_count(sink_event::REGISTER, 2));
+    std::vector<std::string> registered;
+    for (auto& event : reentrant.of(sink_event::REGISTER)) registered.push_back(event.text);
+    std::sort(registered.begin(), registered.end());
+    EXPECT_EQ(registered, (std::vector<std::string>{"Au(T+D)", "SIMA01"}));
+    EXPECT_EQ(server.requests_of('R').at(0).symbol, "SIMA01");
+    destroy();
+    EXPECT_EQ(reentrant.unterminated.load(), 0);
+}
+
+// Two clients on two servers: one loses its connection and reconnects while the other's quotes
+// keep flowing, no event crosses over, and either may be destroyed first.
+TEST(two_clients, one_reconnects_while_the_other_receives) {
+    for (const bool first_goes_first : {true, false}) {
+        SCOPED_TRACE(first_goes_first ? "destroyed in creation order" : "in reverse order");
+        sim::quote_server servers[2];
+        checked_sink sinks[2];
+        OrvQuoteApi* apis[2] = {CreateOrvQuoteApi(), CreateOrvQuoteApi()};
+        for (int i = 0; i < 2; ++i) {
+            OqsTcpInfo address;
+            std::strcpy(address.ServerIp, servers[i].ip());
+            address.ServerPort = servers[i].port();
+            ASSERT_TRUE(apis[i]->ConnServer(address, &sinks[i]));
+            OrvLoginInfo login;
+            std::strcpy(login.UserId, "demo");
+            std::strcpy(login.Password, "demo");
+            apis[i]->LoginToOqs(login);
+            ASSERT_TRUE(sinks[i].wait_count(sink_event::LOGIN, 1));
+            apis[i]->RegisterSymbol('2', i == 0 ? "SIMA01" : "SIMB02");
+            ASSERT_TRUE(sinks[i].wait_count(sink_event::REGISTER, 1));
+        }
+        ASSERT_TRUE(servers[0].drop(0, true));
+        // The second keeps receiving through the first's 2 s reconnect wait.
+        int sent = 0;
+        while (!servers[0].wait_for([&] { return servers[0].request_count('N') >= 2; }, 50)) {
+            ASSERT_TRUE(servers[1].send_quote(0, '2', sim::make_quote("SIMB02", sent++)));
+            ASSERT_LT(sent, 400) << "the first client did not register again";
+        }
+        ASSERT_TRUE(sinks[1].wait_count(sink_event::QUOTE, static_cast<std::size_t>(sent)));
+        ASSERT_TRUE(servers[0].send_quote(1, '2', sim::make_quote("SIMA01")));
+        ASSERT_TRUE(sinks[0].wait_count(sink_event::QUOTE, 1));
+        EXPECT_EQ(sinks[0].of(sink_event::QUOTE).size(), 1u);
+        for (auto& quote : sinks[1].of(sink_event::QUOTE)) EXPECT_EQ(quote.text, "SIMB02");
+        EXPECT_EQ(sinks[0].count(sink_event::DISCONNECTED), 0u);
+
+        const int order[2] = {first_goes_first ? 0 : 1, first_goes_first ? 1 : 0};
+        for (int i : order) {
+            DestroyOrvQuoteApi(apis[i]);
+            sinks[i].destroyed.store(true);
+            EXPECT_TRUE(servers[i].wait_open_count(0, 5000));
+        }
+        for (auto& sink : sinks) EXPECT_EQ(sink.late_calls.load(), 0);
+    }
+}
+
+}  // namespace
