@@ -4,6 +4,7 @@
 
 #include "client/coqc_tcp.h"
 #include "net/socket_event.h"
+#include "protocol/stream_cutter.h"
 #include "protocol/symbol_names.h"
 #include "protocol/wire.h"
 
@@ -77,26 +78,37 @@ std::uint32_t receive_path::on_received(Coqc_tcp* client, char* bytes, std::uint
 }
 
 std::uint32_t receive_path::dispatch_msg(Coqc_tcp* client, char* bytes, std::uint32_t length) {
-    if (length == 0) return 0;
-    const char type = bytes[0];
-    switch (type) {
-        case 'A': return on_login_resp(client, bytes, length);
-        case 'F': return on_unreg_symbol_resp(client, bytes, length);
-        case 'H': return length >= HEARTBEAT_LEN ? HEARTBEAT_LEN : 0;
-        case 'I': return on_reg_symbol_resp(client, bytes, length);
-        case 'M': return on_symbol_resp(client, bytes, length);
-        case 'Q': return on_quote(client, bytes, length);
-        default:
-            // Without a length field there is no way to find the next message: drop it all.
-            client->Log(3, "[QuoteClient] receive unknown msg type: %d. length is %d",
-                        exchange_of(type), static_cast<int>(length));
-            return length;
+    const message_cut cut = cut_message(bytes, length, message_source::server);
+    if (cut.length == 0 && length > 0) {
+        // Without a length field there is no way to find the next message: drop it all.
+        client->Log(3, "[QuoteClient] receive unknown msg type: %d. length is %d",
+                    exchange_of(bytes[0]), static_cast<int>(length));
+        return length;
     }
+    if (!cut.whole) return 0;
+    switch (bytes[0]) {
+        case 'A':
+            on_login_resp(client, bytes);
+            break;
+        case 'F':
+            on_unreg_symbol_resp(client, bytes);
+            break;
+        case 'I':
+            on_reg_symbol_resp(client, bytes);
+            break;
+        case 'M':
+            on_symbol_resp(client, bytes);
+            break;
+        case 'Q':
+            on_quote(client, bytes);
+            break;
+        default:  // 'H': nothing to do
+            break;
+    }
+    return cut.length;
 }
 
-std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
-                                          std::uint32_t length) {
-    if (length < LOGIN_RESP_LEN) return 0;
+void receive_path::on_login_resp(Coqc_tcp* client, const char* bytes) {
     const login_resp_fields response = read_login_resp(bytes);
     char ip[16];
     int port = 0;
@@ -116,7 +128,7 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
             client->Log(0, "[QuoteClient] relogin failed, server ip: %s, port: %d.", ip, port);
         }
         client->m_wake.notify();
-        return LOGIN_RESP_LEN;
+        return;
     }
     if (response.result == 'Y') {
         if (!client->start_worker()) {
@@ -127,7 +139,7 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
             }
             client->report_end();
         }
-        return LOGIN_RESP_LEN;
+        return;
     }
     client->DropTransport();
     client->Log(3, "[QuoteClient] login failed, result: %c,  server ip: %s, port: %d.",
@@ -135,26 +147,20 @@ std::uint32_t receive_path::on_login_resp(Coqc_tcp* client, const char* bytes,
     if (OrvQuoteEventSink* sink = client->sink()) sink->OnLoginReply(false, response.text);
     KESTRO::TOOLS::sleep_ms(5);
     client->report_end();
-    return LOGIN_RESP_LEN;
 }
 
-std::uint32_t receive_path::on_symbol_resp(Coqc_tcp* client, const char* bytes,
-                                           std::uint32_t length) {
-    if (length < SYMBOL_RESP_LEN) return 0;
+void receive_path::on_symbol_resp(Coqc_tcp* client, const char* bytes) {
     const symbol_resp_fields entry = read_symbol_resp(bytes);
     if (entry.end) {
         client->m_symbol_list_done.store(true);
         client->m_wake.notify();
-        return SYMBOL_RESP_LEN;
+        return;
     }
     locker<critical_lock> guard(client->m_symbol_lock);
     client->m_valid_symbols.insert(entry.symbol, exchange_of(entry.exchange_code));
-    return SYMBOL_RESP_LEN;
 }
 
-std::uint32_t receive_path::on_reg_symbol_resp(Coqc_tcp* client, const char* bytes,
-                                               std::uint32_t length) {
-    if (length < REG_SYMBOL_RESP_LEN) return 0;
+void receive_path::on_reg_symbol_resp(Coqc_tcp* client, const char* bytes) {
     const symbol_reply_fields reply = read_symbol_reply(bytes);
     const oqs_symbol_info info(reply.exchange_code, reply.symbol);
     const bool success = reply.result == '0' || reply.result == '2';
@@ -170,12 +176,9 @@ std::uint32_t receive_path::on_reg_symbol_resp(Coqc_tcp* client, const char* byt
         sink->OnRegisterReply(exchange_of(reply.exchange_code), display_name(reply.symbol),
                               success);
     }
-    return REG_SYMBOL_RESP_LEN;
 }
 
-std::uint32_t receive_path::on_unreg_symbol_resp(Coqc_tcp* client, const char* bytes,
-                                                 std::uint32_t length) {
-    if (length < REG_SYMBOL_RESP_LEN) return 0;
+void receive_path::on_unreg_symbol_resp(Coqc_tcp* client, const char* bytes) {
     const symbol_reply_fields reply = read_symbol_reply(bytes);
     const bool success = reply.result == '0';
     if (success) {
@@ -190,11 +193,9 @@ std::uint32_t receive_path::on_unreg_symbol_resp(Coqc_tcp* client, const char* b
         sink->OnUnregisterReply(exchange_of(reply.exchange_code), display_name(reply.symbol),
                                 success);
     }
-    return REG_SYMBOL_RESP_LEN;
 }
 
-std::uint32_t receive_path::on_quote(Coqc_tcp* client, char* bytes, std::uint32_t length) {
-    if (length < QUOTE_MSG_LEN) return 0;
+void receive_path::on_quote(Coqc_tcp* client, char* bytes) {
     auto* message = reinterpret_cast<oqs_quote_msg*>(bytes);
     char* symbol = message->quote.Symbol;
     if (const char* name = code_to_name(symbol)) {
@@ -205,5 +206,4 @@ std::uint32_t receive_path::on_quote(Coqc_tcp* client, char* bytes, std::uint32_
     if (OrvQuoteEventSink* sink = client->sink()) {
         sink->OnQuote(exchange_of(message->exchange_code), &message->quote);
     }
-    return QUOTE_MSG_LEN;
 }

@@ -20,13 +20,12 @@ public:
     static std::uint32_t dispatch_msg(Coqc_tcp* client, char* bytes, std::uint32_t length);
 
 private:
-    static std::uint32_t on_login_resp(Coqc_tcp* client, const char* bytes, std::uint32_t length);
-    static std::uint32_t on_symbol_resp(Coqc_tcp* client, const char* bytes, std::uint32_t length);
-    static std::uint32_t on_reg_symbol_resp(Coqc_tcp* client, const char* bytes,
-                                            std::uint32_t length);
-    static std::uint32_t on_unreg_symbol_resp(Coqc_tcp* client, const char* bytes,
-                                              std::uint32_t length);
-    static std::uint32_t on_quote(Coqc_tcp* client, char* bytes, std::uint32_t length);
+    // The handlers, each given one whole message of its type.
+    static void on_login_resp(Coqc_tcp* client, const char* bytes);
+    static void on_symbol_resp(Coqc_tcp* client, const char* bytes);
+    static void on_reg_symbol_resp(Coqc_tcp* client, const char* bytes);
+    static void on_unreg_symbol_resp(Coqc_tcp* client, const char* bytes);
+    static void on_quote(Coqc_tcp* client, char* bytes);
 
     static void on_connection_lost(Coqc_tcp* client);
     static std::uint32_t on_received(Coqc_tcp* client, char* bytes, std::uint32_t length);
