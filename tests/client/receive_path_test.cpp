@@ -2,6 +2,7 @@
 // a recorded exchange cut at every offset must give the same events as the whole of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,14 +50,38 @@ std::string heartbeat() {
 
 const std::string long_symbol(19, 'S');
 
+// A message whose bytes from `from` on are all `fill`: texts without a terminator.
+std::string filled(std::string message, std::size_t from, char fill) {
+    std::fill(message.begin() + static_cast<std::ptrdiff_t>(from), message.end(), fill);
+    return message;
+}
+OrvMarketDepthQuoteData full_record() {
+    OrvMarketDepthQuoteData record{};
+    std::memset(record.TradingDay, '9', sizeof record.TradingDay);
+    std::memset(record.Symbol, 'q', sizeof record.Symbol);
+    std::memset(record.ExchangeName, 'e', sizeof record.ExchangeName);
+    std::memset(record.ExchangeSymbol, 's', sizeof record.ExchangeSymbol);
+    std::memset(record.TimeText, 't', sizeof record.TimeText);
+    return record;
+}
+std::string full_quote() {
+    oqs_quote_msg m;
+    build_quote_msg(m, '2', full_record());
+    std::memset(m.unused, 'u', sizeof m.unused);
+    return bytes_of(m);
+}
+
 // A session as a server sends it: the login answer, the symbol list, replies of every kind
-// (refusals included), a heartbeat and quotes whose symbols the library translates.
+// (refusals included), a heartbeat and quotes whose symbols the library translates; texts that
+// fill their fields without a terminator in an entry, a reply and a quote.
 std::string recorded_exchange() {
     return login('Y', "") + symbol('G', "1") + symbol('F', "cu2701") +
-           symbol(static_cast<char>(0x90), long_symbol.c_str()) + symbol('Z', "IGNORED", true) +
-           reply('I', '2', 'G', "1") + reply('I', '7', 'F', "cu2701") +
-           reply('F', '0', 'F', "never") + reply('F', '2', 'G', "1") + heartbeat() +
-           quote('B', "1") + quote(static_cast<char>(0x80), "3", 'x') + quote('A', "cu2701");
+           symbol(static_cast<char>(0x90), long_symbol.c_str()) + filled(symbol('2', ""), 4, 'y') +
+           symbol('Z', "IGNORED", true) + reply('I', '2', 'G', "1") +
+           reply('I', '7', 'F', "cu2701") + reply('F', '0', 'F', "never") +
+           reply('F', '2', 'G', "1") + filled(reply('I', '0', '2', ""), 4, 'z') + heartbeat() +
+           quote('B', "1") + quote(static_cast<char>(0x80), "3", 'x') + quote('A', "cu2701") +
+           full_quote();
 }
 
 struct outcome {
@@ -117,10 +142,14 @@ TEST(receive_path, recorded_exchange_whole_and_cut_at_every_offset) {
     const outcome whole = run(exchange, {});
     EXPECT_EQ(whole.worker_starts, 1);  // the accepted login starts the worker, once
     EXPECT_TRUE(whole.list_done);
-    EXPECT_EQ(whole.valid, (std::map<std::string, int>{{"1", 'G'}, {"cu2701", 'F'}, {long_symbol, -112}}));
-    EXPECT_EQ(whole.registered, std::vector<std::string>{"1"});  // '2' registers, '7' refuses
+    EXPECT_EQ(whole.valid, (std::map<std::string, int>{{"1", 'G'},
+                                                        {"cu2701", 'F'},
+                                                        {long_symbol, -112},
+                                                        {std::string(28, 'y'), '2'}}));
+    // '2' registers and '7' refuses; a full symbol is kept cut to 19 characters.
+    EXPECT_EQ(whole.registered, (std::vector<std::string>{"1", std::string(19, 'z')}));
     const auto calls = calls_of(whole.events);
-    ASSERT_EQ(calls.size(), 7u);
+    ASSERT_EQ(calls.size(), 9u);
     EXPECT_EQ(calls[0].kind, sink_event::REGISTER);
     EXPECT_EQ(calls[0].text, "Ag(T+D)");
     EXPECT_TRUE(calls[0].flag);
@@ -130,19 +159,22 @@ TEST(receive_path, recorded_exchange_whole_and_cut_at_every_offset) {
     EXPECT_TRUE(calls[2].flag);   // absent symbol, result '0': still a success
     EXPECT_FALSE(calls[3].flag);  // '2' counts as refused for an unregister
     EXPECT_EQ(calls[3].text, "Ag(T+D)");
-    EXPECT_EQ(calls[4].kind, sink_event::QUOTE);
-    EXPECT_EQ(calls[4].code, 'B');
-    EXPECT_EQ(std::string(calls[4].quote.Symbol), "Ag(T+D)");
-    const double value = calls[4].quote.MarketValue1;  // packed: no reference to the field
+    EXPECT_EQ(calls[4].text, std::string(20, 'z'));  // a full field, handed over terminated
+    EXPECT_EQ(calls[5].kind, sink_event::QUOTE);
+    EXPECT_EQ(calls[5].code, 'B');
+    EXPECT_EQ(std::string(calls[5].quote.Symbol), "Ag(T+D)");
+    const double value = calls[5].quote.MarketValue1;  // packed: no reference to the field
     EXPECT_EQ(value, 4321.5);
     // A high exchange byte arrives negative; a translated symbol is zero-filled to its end.
-    EXPECT_EQ(calls[5].code, -128);
-    const OrvMarketDepthQuoteData& translated = calls[5].quote;
+    EXPECT_EQ(calls[6].code, -128);
+    const OrvMarketDepthQuoteData& translated = calls[6].quote;
     EXPECT_EQ(std::string(translated.Symbol), "Au(T+N1)");
     for (std::size_t i = std::strlen("Au(T+N1)"); i < sizeof translated.Symbol; ++i) {
         EXPECT_EQ(translated.Symbol[i], 0) << "byte " << i;
     }
-    EXPECT_EQ(std::string(calls[6].quote.Symbol), "cu2701");
+    EXPECT_EQ(std::string(calls[7].quote.Symbol), "cu2701");
+    const OrvMarketDepthQuoteData full = full_record();  // passes through byte for byte
+    EXPECT_EQ(std::memcmp(&calls[8].quote, &full, sizeof full), 0);
     std::vector<std::string> lines;
     for (auto& e : whole.events) {
         if (e.kind == sink_event::LOG) lines.push_back(e.text);
@@ -208,12 +240,12 @@ TEST(receive_path, connection_events_and_login_answers_follow_the_worker) {
 
     // A refused first login: the refusal, then the end of the connection.
     sink.clear();
-    feeder.deliver(login('N', "bad password"));
+    feeder.deliver(filled(login('N', ""), 2, 'x'));
     const auto calls = calls_of(sink.events());
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].kind, sink_event::LOGIN);
     EXPECT_FALSE(calls[0].flag);
-    EXPECT_EQ(calls[0].text, "bad password");
+    EXPECT_EQ(calls[0].text, std::string(22, 'x'));
     EXPECT_EQ(calls[1].kind, sink_event::DISCONNECTED);
     EXPECT_TRUE(sink.has_log_containing("[QuoteClient] login failed, result: N,  server ip:"));
 

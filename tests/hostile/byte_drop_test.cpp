@@ -1,6 +1,6 @@
 // A server that stops in the middle of a message: the connection dropped after every prefix of
-// a login response and of a symbol list entry, and a quote cut at every byte offset. A prefix
-// must never be taken for a whole message, and the client must stay usable afterwards.
+// a login response, and inside a quote while logged in. A prefix must never be taken for a
+// whole message, nor glued to what the next connection brings.
 #include <string>
 #include <vector>
 
@@ -31,58 +31,6 @@ TEST_F(hostile_fixture, login_response_dropped_after_every_prefix) {
     log_in_checked();
 }
 
-// Symbol list entries arrive before the login answer here, so that the drop finds no worker.
-// None of the cut entries may enter the symbol list.
-TEST_F(hostile_fixture, symbol_entry_dropped_after_every_prefix) {
-    server.update_script([](sim::reply_script& s) { s.login.silent = true; });
-    for (std::size_t k = 0; k < 32; ++k) {
-        SCOPED_TRACE("prefix of " + std::to_string(k) + " bytes");
-        const std::string entry = sim::symbol_bytes('2', "CUT" + std::to_string(k));
-        ASSERT_EQ(entry.size(), 32u);
-        checked.clear();
-        ASSERT_TRUE(api->ConnServer(address(), &checked));
-        ASSERT_TRUE(server.wait_accepted(k + 1, 5000));
-        ASSERT_TRUE(server.send_raw(k, entry.substr(0, k)));
-        ASSERT_TRUE(server.drop(k, k % 2 == 0));
-        ASSERT_TRUE(checked.wait_count(sink_event::DISCONNECTED, 1));
-    }
-    server.update_script([](sim::reply_script& s) { s.login.silent = false; });
-    checked.clear();
-    log_in_checked();
-    api->QuerySymbolList();
-    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
-    const auto symbols = checked.of(sink_event::SYMBOL);
-    EXPECT_EQ(symbols.size(), sim::sample_symbols().size() + 1);
-    for (auto& symbol : symbols) EXPECT_EQ(symbol.text.find("CUT"), std::string::npos);
-}
-
-// While logged in a drop means a 2 s reconnect, so the quote is cut without a drop: two writes
-// at every offset, each quote a different sequence, each arriving whole and in order.
-TEST_F(hostile_fixture, quote_cut_at_every_offset_arrives_whole) {
-    log_in_checked();
-    const std::size_t length = sim::quote_bytes('2', sim::make_quote("SIMA01", 0)).size();
-    ASSERT_EQ(length, 367u);
-    for (std::size_t k = 1; k < length; ++k) {
-        const std::string bytes =
-            sim::quote_bytes('2', sim::make_quote("SIMA01", static_cast<int>(k)));
-        ASSERT_TRUE(server.send_raw_split(0, bytes, {k}, 1));
-    }
-    ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, length - 1, 30000));
-    const auto quotes = checked.of(sink_event::QUOTE);
-    ASSERT_EQ(quotes.size(), length - 1);
-    for (std::size_t k = 1; k < length; ++k) {
-        const OrvMarketDepthQuoteData expected = sim::make_quote("SIMA01", static_cast<int>(k));
-        EXPECT_EQ(quotes[k - 1].code, '2');
-        EXPECT_EQ(std::memcmp(&quotes[k - 1].quote, &expected, sizeof expected), 0)
-            << "quote cut at offset " << k;
-    }
-    // A cut in three, with a display-name code: translated once the record is whole.
-    ASSERT_TRUE(
-        server.send_raw_split(0, sim::quote_bytes('1', sim::make_quote("1", 9)), {1, 22, 31}, 1));
-    ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, length));
-    EXPECT_EQ(std::string(checked.of(sink_event::QUOTE).back().quote.Symbol), "Ag(T+D)");
-}
-
 // A handful of drops inside a quote while logged in: the half quote dies with its connection;
 // after the automatic reconnect the registration is back and the next quote arrives whole,
 // not glued to the old bytes. Each drop waits for the library's 2 s reconnect.
@@ -91,7 +39,7 @@ TEST_F(hostile_fixture, quote_dropped_midway_is_forgotten_across_the_reconnect) 
     register_and_wait(checked, '2', "SIMA01");
     std::size_t connection = 0;
     int sequence = 0;
-    for (std::size_t k : {std::size_t{1}, std::size_t{200}, std::size_t{366}}) {
+    for (std::size_t k : {std::size_t{1}, std::size_t{366}}) {
         SCOPED_TRACE("drop after " + std::to_string(k) + " bytes");
         const std::size_t registers = checked.count(sink_event::REGISTER);
         const std::string bytes = sim::quote_bytes('2', sim::make_quote("SIMA01", 100 + sequence));

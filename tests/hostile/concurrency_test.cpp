@@ -1,6 +1,9 @@
-// The application's threads meet the library's: API calls made from inside sink calls, and two
-// clients in one process, one of them reconnecting while the other keeps receiving.
+// The application's threads meet the library's: API calls made from inside sink calls, two
+// clients in one process, one of them reconnecting while the other keeps receiving, and a
+// quote flood while other threads change the registrations.
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -89,6 +92,60 @@ TEST(two_clients, one_reconnects_while_the_other_receives) {
         }
         for (auto& sink : sinks) EXPECT_EQ(sink.late_calls.load(), 0);
     }
+}
+
+// 100 000 quotes in one burst while two application threads register and unregister other
+// symbols: every quote of the symbol that stays registered arrives, whole and in order.
+TEST_F(hostile_fixture, quote_flood_while_two_threads_change_registrations) {
+    constexpr int total = 100000;
+    constexpr int per_write = 100;
+    counting_sink flood("SIMA01");
+    // The client keeps a pointer to this sink: destroy it before the sink goes, on every exit.
+    struct destroy_first {
+        std::function<void()> destroy;
+        ~destroy_first() { destroy(); }
+    } destroy_at_exit{[this] { destroy(); }};
+    ASSERT_TRUE(api->ConnServer(address(), &flood));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(flood.wait([](bool in, std::size_t, std::size_t) { return in; }, 10000));
+    api->RegisterSymbol('2', "SIMA01");
+    ASSERT_TRUE(flood.wait([](bool, std::size_t registered, std::size_t) { return registered > 0; },
+                           10000));
+
+    std::atomic<bool> done{false};
+    auto churn = [&](const char* a, const char* b) {
+        unsigned rounds = 0;
+        while (!done.load()) {
+            api->RegisterSymbol('2', a);
+            api->RegisterSymbol('1', b);
+            api->UnregisterSymbol('2', a);
+            api->UnregisterSymbol('1', b);
+            // Queued reports are served before registration passes: keep them rare, or the
+            // worker would only ever serve reports.
+            if (++rounds % 1000 == 0) api->QuerySymbolList();
+            std::this_thread::yield();
+        }
+    };
+    std::thread first(churn, "SIMB02", "Au(T+D)");
+    std::thread second(churn, "SIMB02", "Ag(T+D)");
+    bool all_sent = true;
+    for (int start = 0; start < total; start += per_write) {
+        std::string batch;
+        batch.reserve(static_cast<std::size_t>(per_write) * 367);
+        for (int i = start; i < start + per_write; ++i) {
+            batch += sim::quote_bytes('2', sim::make_quote("SIMA01", i));
+        }
+        all_sent = server.send_raw(0, batch) && all_sent;
+    }
+    const bool all_arrived = flood.wait_quotes(total, 120000);
+    done.store(true);
+    first.join();
+    second.join();
+    EXPECT_TRUE(all_sent);
+    EXPECT_TRUE(all_arrived);
+    EXPECT_EQ(flood.count(), static_cast<std::size_t>(total));
+    EXPECT_EQ(flood.out_of_order(), 0u);
+    EXPECT_EQ(server.accepted_count(), 1u);  // no reconnect happened under the load
 }
 
 }  // namespace
