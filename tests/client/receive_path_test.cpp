@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,10 +96,10 @@ struct outcome {
 // Feeds the exchange cut at the given offsets to a fresh client.
 outcome run(const std::string& exchange, const std::vector<std::size_t>& cuts) {
     recording_sink sink;
-    Coqc_tcp client;
-    coqc_tcp_probe::attach(client, &sink);
+    auto client = std::make_unique<Coqc_tcp>();
+    coqc_tcp_probe::attach(*client, &sink);
     const int starts_before = coqc_tcp_probe::worker_starts().load();
-    stream_feeder feeder(client);
+    stream_feeder feeder(*client);
     std::size_t from = 0;
     for (std::size_t cut : cuts) {
         feeder.deliver(exchange.data() + from, cut - from);
@@ -106,9 +107,10 @@ outcome run(const std::string& exchange, const std::vector<std::size_t>& cuts) {
     }
     feeder.deliver(exchange.data() + from, exchange.size() - from);
     EXPECT_EQ(feeder.pending(), 0u);
-    outcome out{sink.events(), coqc_tcp_probe::valid(client), coqc_tcp_probe::registered(client),
-                coqc_tcp_probe::list_done(client), 0};
-    coqc_tcp_probe::end_worker(client);  // joins the stand-in as the client goes
+    outcome out{sink.events(), coqc_tcp_probe::valid(*client), coqc_tcp_probe::registered(*client),
+                coqc_tcp_probe::list_done(*client), 0};
+    coqc_tcp_probe::end_worker(*client);
+    client.reset();  // joins the stand-in's thread
     out.worker_starts = coqc_tcp_probe::worker_starts().load() - starts_before;
     return out;
 }
