@@ -8,9 +8,18 @@
 #include <vector>
 
 // Lets the compiler check printf-style arguments against their format: the format is argument
-// fmt_index, the checked arguments start at first_arg (0 for a va_list).
+// fmt_index, the checked arguments start at first_arg (0 for a va_list). GCC names the C99
+// format "gnu_printf" (plain "printf" means the Microsoft one under mingw-w64), clang knows only
+// "printf"; other compilers check nothing.
+#if defined(__clang__)
+#define KESTRO_PRINTF_FORMAT(fmt_index, first_arg) \
+    __attribute__((format(printf, fmt_index, first_arg)))
+#elif defined(__GNUC__)
 #define KESTRO_PRINTF_FORMAT(fmt_index, first_arg) \
     __attribute__((format(gnu_printf, fmt_index, first_arg)))
+#else
+#define KESTRO_PRINTF_FORMAT(fmt_index, first_arg)
+#endif
 
 namespace KESTRO {
 namespace TOOLS {
