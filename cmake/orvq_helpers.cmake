@@ -8,10 +8,16 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 endif()
 
+# The options go to C++ sources only: a target may also hold a resource script.
 function(orvq_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                                             -Wno-sign-conversion -Wnon-virtual-dtor
-                                             -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+    if(MSVC)
+        # /permissive- holds the compiler to the standard, as the GCC build is held by -Wpedantic.
+        set(flags /W4 /permissive- /utf-8)
+    else()
+        set(flags -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                  -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+    endif()
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
 endfunction()
 
 # One static library per layer; include paths are relative to the repository root
