@@ -20,6 +20,28 @@ function(orvq_warnings target)
     target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
 endfunction()
 
+# A Windows version resource for a shipped binary: file and product version from project(),
+# the product name and `description`, as Explorer's properties page shows them. Nothing
+# elsewhere.
+function(orvq_version_resource target description)
+    if(NOT WIN32)
+        return()
+    endif()
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+        set(ORVQ_RC_FILETYPE VFT_DLL)
+        set(ORVQ_RC_FILENAME ${target}${CMAKE_SHARED_LIBRARY_SUFFIX})
+    else()
+        set(ORVQ_RC_FILETYPE VFT_APP)
+        set(ORVQ_RC_FILENAME ${target}${CMAKE_EXECUTABLE_SUFFIX})
+    endif()
+    set(ORVQ_RC_DESCRIPTION ${description})
+    set(ORVQ_RC_INTERNAL_NAME ${target})
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()
+
 # One static library per layer; include paths are relative to the repository root
 # ("tools/map_str.h"), and the public header is found by its own name.
 function(orvq_layer name)

@@ -40,6 +40,7 @@ struct demo_options {
     double rate = 5;     // of the embedded simulator
     bool verbose = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> symbols;
 };
 
@@ -54,6 +55,7 @@ constexpr const char* usage =
     "  --seconds N        stop after N seconds (default: run until Ctrl-C)\n"
     "  --rate R           quotes per second per symbol of the embedded simulator (default 5)\n"
     "  --verbose          show the library's log lines (and the simulator's events)\n"
+    "  --version          print the version and exit\n"
     "  -h, --help         this text\n";
 
 bool parse_server(const std::string& text, demo_options& o) {
@@ -89,6 +91,8 @@ std::string parse(int argc, char** argv, demo_options& o) {
             o.help = true;
         } else if (arg == "--verbose") {
             o.verbose = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--server" || arg == "--user" || arg == "--password" ||
                    arg == "--seconds" || arg == "--rate") {
             if (!has_next) return arg + " wants a value";
@@ -274,6 +278,10 @@ int main(int argc, char** argv) {
     const std::string error = parse(argc, argv, options);
     if (options.help) {
         std::fputs(usage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quote_demo %s\n", ORVQUOTE_VERSION);
         return 0;
     }
     if (!error.empty()) {

@@ -1,6 +1,7 @@
 // oqs_sim: a quote server on the loopback interface for trying and testing quote clients.
 // It answers logins, the symbol list and registrations, streams synthetic quotes for every
 // registered symbol, and can misbehave on purpose (see --help).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -45,6 +46,10 @@ std::string describe(const sim::sim_options& o) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+        std::printf("oqs_sim %s\n", ORVQUOTE_VERSION);
+        return 0;
+    }
     const sim::parsed_options parsed = sim::parse_sim_options(args);
     if (parsed.options.help) {
         std::fputs(sim::sim_usage("oqs_sim").c_str(), stdout);

@@ -181,6 +181,7 @@ std::string sim_usage(const std::string& program) {
            "  --split             send every write in random pieces\n"
            "  --garbage-every N   send a block of junk bytes after every N quotes\n"
            "\n"
+           "  --version           print the version and exit\n"
            "  -h, --help          this text\n"
            "\n"
            "Every client event is logged as one line on standard error. Any number of clients\n"
