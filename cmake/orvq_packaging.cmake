@@ -1,0 +1,56 @@
+# What ships besides the library and its CMake and pkg-config files (client/CMakeLists.txt):
+# the demo, the simulator, the minimal example's source and a short README; and how CPack
+# turns the install tree into the Windows SDK ZIP, or a Debian package and a .tar.gz on Linux.
+# scripts/package.sh builds and checks them all.
+include(GNUInstallDirs)
+
+if(ORVQUOTE_BUILD_TOOLS)
+    orvq_version_resource(quote_demo "orvquote quote demo")
+    orvq_version_resource(oqs_sim "orvquote quote server simulator")
+    # The demo finds the library beside it in an unpacked archive too, not only under /usr.
+    if(NOT WIN32)
+        set_target_properties(quote_demo PROPERTIES
+            INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    endif()
+    install(TARGETS quote_demo oqs_sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# On Windows the README lies at the top of the SDK folder, next to bin/, include/ and lib/.
+if(WIN32)
+    set(ORVQ_DOC_DIR .)
+else()
+    set(ORVQ_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvquote)
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk_readme.txt.in ${PROJECT_BINARY_DIR}/README.txt
+               @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION ${ORVQ_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/minimal/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/minimal/minimal.cpp
+        DESTINATION ${ORVQ_DOC_DIR}/examples/minimal)
+
+set(CPACK_PACKAGE_NAME orvquote)
+set(CPACK_PACKAGE_VENDOR "orvquote developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Market-data quote client library")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON)
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_FILE_NAME orvquote-${PROJECT_VERSION}-win64)
+else()
+    set(CPACK_GENERATOR DEB TGZ)
+    set(CPACK_PACKAGE_FILE_NAME orvquote-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # orvquote_<version>_<arch>.deb
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "orvquote developers <orvquote@localhost>")
+    set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
+    set(CPACK_PACKAGE_DESCRIPTION
+        "The shared library, its header, CMake package and pkg-config file, with the quote_demo \
+program and the oqs_sim quote server simulator.")
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+    # The package's own library satisfies the programs' need for it.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
+    set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/orvq_deb_pc_prefix.cmake)
+endif()
+include(CPack)
