@@ -66,6 +66,7 @@ TEST(worker_waits, a_coarse_timer_stretches_no_wait_by_more_than_a_tick) {
     ASSERT_TRUE(sink.wait_for([&] { return sink.has_log_containing("thd_is_run:1"); }));
     const auto lost = steady_clock::now();
     const int steps_before = steps_of(worker);
+    // Counted in sleeps, the waits would last 75 s and more.
     ASSERT_TRUE(sink.wait_for(
         [&] { return sink.has_log("[QuoteClient] wait for login response timeout."); }, 30000));
     const auto waited = steady_clock::now() - lost;
@@ -73,7 +74,6 @@ TEST(worker_waits, a_coarse_timer_stretches_no_wait_by_more_than_a_tick) {
     // pass's wait that the loss cut short: a few steps, not one per millisecond.
     EXPECT_LE(steps_of(worker) - steps_before, 20);
     EXPECT_GE(waited, milliseconds(6900));  // 2 s and 5 s, not cut short by the coarse timer
-    EXPECT_LT(waited, milliseconds(30000));  // counted in sleeps they would last 75 s and more
 
     client.Disconnect();
 }
