@@ -37,10 +37,11 @@ fail() {
 # Starts oqs_sim with the given options on a free port; sets server_pid and port.
 start_server() {
     local log=$work/sim-$RANDOM.log
+    : >"$log"
     "$sim" --port 0 "$@" 2>"$log" &
     server_pid=$!
     for _ in $(seq 100); do
-        port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log")
+        port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log" || true)
         [ -n "$port" ] && return 0
         kill -0 "$server_pid" 2>/dev/null || break
         sleep 0.1
@@ -65,7 +66,7 @@ quotes=$("$recorder" --print "$work/first.oqcap" | head -n 1 | cut -d' ' -f1)
 [ "$(wc -l <"$work/first.csv")" -eq $((quotes + 1)) ] || fail "CSV rows differ from the capture"
 
 start_server --replay "$work/first.oqcap" --speed max
-"$recorder" --server "127.0.0.1:$port" --all --seconds 5 --out "$work/second.oqcap" \
+"$recorder" --server "127.0.0.1:$port" --all --seconds 6 --out "$work/second.oqcap" \
     >"$work/second.log" || fail "second recording: $(cat "$work/second.log")"
 stop_server
 records "$work/first.oqcap" >"$work/first.hex"

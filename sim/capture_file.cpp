@@ -71,14 +71,18 @@ std::string decode_header(const char* bytes, std::size_t available, capture_head
 
 void encode_record(const capture_record& record, char* out) {
     put_i64(out, record.receive_ns);
-    out[8] = record.exchange_code;
-    std::memcpy(out + 9, &record.quote, sizeof record.quote);
+    out[capture_exchange_at] = record.exchange_code;
+    std::memcpy(out + capture_quote_at, &record.quote, sizeof record.quote);
 }
 
 void decode_record(const char* bytes, capture_record& out) {
     out.receive_ns = get_i64(bytes);
-    out.exchange_code = bytes[8];
-    std::memcpy(&out.quote, bytes + 9, sizeof out.quote);
+    out.exchange_code = bytes[capture_exchange_at];
+    std::memcpy(&out.quote, bytes + capture_quote_at, sizeof out.quote);
+}
+
+std::int64_t decode_receive_ns(const char* record_bytes) {
+    return get_i64(record_bytes);
 }
 
 std::string field_text(const char* field, std::size_t width) {

@@ -55,6 +55,11 @@ std::string decode_header(const char* bytes, std::size_t available, capture_head
 void encode_record(const capture_record& record, char* out);  // capture_record_size bytes
 void decode_record(const char* bytes, capture_record& out);   // capture_record_size bytes
 
+// Parts of an encoded record, read in place.
+constexpr std::size_t capture_exchange_at = 8;
+constexpr std::size_t capture_quote_at = 9;
+std::int64_t decode_receive_ns(const char* record_bytes);
+
 // A text field of a quote as a string: its bytes up to the first NUL, at most `width`.
 std::string field_text(const char* field, std::size_t width);
 

@@ -43,15 +43,21 @@ bool capture_reader::fill() {
     return true;
 }
 
-bool capture_reader::next(capture_record& out) {
-    if (m_file == nullptr) return false;
+const char* capture_reader::next_bytes() {
+    if (m_file == nullptr) return nullptr;
     if (m_end - m_begin < capture_record_size && (!fill() || m_end < capture_record_size)) {
         m_cut_short = m_error.empty() && m_end > 0;
-        return false;
+        return nullptr;
     }
-    decode_record(m_buffer.data() + m_begin, out);
+    const char* record = m_buffer.data() + m_begin;
     m_begin += capture_record_size;
-    return true;
+    return record;
+}
+
+bool capture_reader::next(capture_record& out) {
+    const char* bytes = next_bytes();
+    if (bytes != nullptr) decode_record(bytes, out);
+    return bytes != nullptr;
 }
 
 bool capture_reader::rewind() {

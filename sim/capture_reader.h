@@ -33,6 +33,10 @@ public:
     bool next(capture_record& out);
     bool cut_short() const { return m_cut_short; }
 
+    // The same without the copy: the next whole record's encoded bytes, valid until the next
+    // call, or null where next() would be false.
+    const char* next_bytes();
+
     // Back to the first record; false with error() when the file cannot be repositioned.
     bool rewind();
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,19 @@
 #include "sim/request_desk.h"
 
 namespace sim {
+
+// What a source has for one session at one moment.
+struct source_batch {
+    std::string bytes;         // whole quote messages, back to back, ready for one write
+    std::uint64_t quotes = 0;  // how many
+    std::string event;         // a line for the engine's log, or ""
+
+    void clear() {
+        bytes.clear();
+        quotes = 0;
+        event.clear();
+    }
+};
 
 // The engine's thread only: a source keeps its per-connection state without a lock.
 class quote_source {
@@ -23,10 +37,9 @@ public:
     // What the symbol list offers; a session's registrations are positions in this list.
     virtual const std::vector<instrument>& instruments() const = 0;
 
-    // The quote messages due to `session` by `now`, a bounded batch appended to `messages`;
-    // returns a line for the engine's log ("" for none).
-    virtual std::string take_due(const client_session& session, clock::time_point now,
-                                 std::vector<std::string>& messages) = 0;
+    // The quote messages due to `session` by `now`, a bounded batch, into the cleared `batch`.
+    virtual void take_due(const client_session& session, clock::time_point now,
+                          source_batch& batch) = 0;
 
     // When `session` may next be due something; clock::time_point::max() for nothing yet.
     virtual clock::time_point next_due(const client_session& session,

@@ -214,15 +214,14 @@ void quote_stream::send_quotes(clock::time_point now) {
 }
 
 void quote_stream::send_from_source(clock::time_point now) {
-    std::vector<std::string> quotes;
     for (auto& entry : m_sessions) {
-        quotes.clear();
-        const std::string event = m_source->take_due(entry.second, now, quotes);
-        if (!event.empty()) log(event);
-        if (quotes.empty()) continue;
-        const std::uint64_t before = entry.second.quotes;
-        m_writer.send_quotes(entry.first, quotes, entry.second.quotes);
-        m_quotes_sent.fetch_add(entry.second.quotes - before);
+        m_batch.clear();
+        m_source->take_due(entry.second, now, m_batch);
+        if (!m_batch.event.empty()) log(m_batch.event);
+        if (m_batch.quotes == 0) continue;
+        m_writer.send(entry.first, m_batch.bytes);
+        entry.second.quotes += m_batch.quotes;
+        m_quotes_sent.fetch_add(m_batch.quotes);
     }
 }
 

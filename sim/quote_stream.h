@@ -81,6 +81,7 @@ private:
     std::vector<request> m_fresh;  // taken, not yet answered
     clock::time_point m_start;
     std::uint64_t m_ticks = 0;  // quote rounds sent since m_start
+    source_batch m_batch;       // kept, so that its buffer is reused
 
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_quotes_sent{0};

@@ -1,12 +1,12 @@
 #include "sim/replay_source.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstddef>
 
 #include "protocol/symbol_names.h"
 #include "sim/capture_reader.h"
 #include "sim/capture_summary.h"
-#include "sim/messages.h"
+#include "protocol/wire.h"
 
 namespace sim {
 
@@ -16,8 +16,10 @@ namespace {
 // registration; one that registers them all starts at once. Either way the registrations are
 // in before the first quote, so that a recorder on the other end misses none of them.
 constexpr std::chrono::seconds settle_time{1};
-// Records looked at per call, so that requests and other clients get their turn.
-constexpr std::size_t batch_records = 256;
+// Records looked at per call, so that requests and other clients get their turn; at full
+// speed about 370 KB per write.
+constexpr std::size_t batch_records = 1024;
+constexpr std::size_t quote_message_head = offsetof(oqs_quote_msg, quote);
 
 std::string who(const client_session& session) {
     return "client " + std::to_string(session.number) + ": ";
@@ -34,8 +36,7 @@ struct replay_source::cursor {
     capture_reader reader;
     bool opened = false;
     bool started = false;
-    bool has_next = false;
-    capture_record next;
+    const char* next = nullptr;     // the next record's bytes, in the reader's buffer
     std::size_t registrations = 0;  // the session's registrations when last looked at
     clock::time_point registrations_changed;
     clock::time_point zero;     // when the pass's first quote was due
@@ -65,6 +66,7 @@ std::unique_ptr<replay_source> replay_source::open(const replay_settings& settin
     }
     std::unique_ptr<replay_source> source(new replay_source(settings));
     source->m_quotes = summary.quotes;
+    source->m_recorded.reserve(summary.symbols.size());  // the map's keys point into it
     for (const capture_symbol& s : summary.symbols) {
         // The library hands the metals over under their display names; on the wire they travel
         // under their codes, and the client translates them back.
@@ -74,34 +76,39 @@ std::unique_ptr<replay_source> replay_source::open(const replay_settings& settin
         item.symbol = code != nullptr ? code : s.symbol;
         item.exchange_symbol = s.exchange_symbol;
         item.exchange_name = s.exchange_name;
-        source->m_positions.emplace(s.symbol, source->m_list.size());
+        source->m_recorded.push_back(s.symbol);
+        source->m_positions.emplace(source->m_recorded.back(), source->m_list.size());
         source->m_list.push_back(item);
         source->m_renamed.push_back(code != nullptr);
     }
     return source;
 }
 
-std::size_t replay_source::position_of(const OrvMarketDepthQuoteData& quote) const {
-    const auto found = m_positions.find(symbol_of(quote));
+std::size_t replay_source::position_of(const char* record) const {
+    const char* symbol = record + capture_quote_at + offsetof(OrvMarketDepthQuoteData, Symbol);
+    const char* end = std::find(symbol, symbol + sizeof(OrvMarketDepthQuoteData::Symbol), '\0');
+    const auto found = m_positions.find(std::string_view(symbol, end - symbol));
     return found != m_positions.end() ? found->second : m_list.size();
 }
 
-std::string replay_source::wire_message(const capture_record& record, std::size_t position) const {
-    OrvMarketDepthQuoteData quote = record.quote;
-    if (m_renamed[position]) {
-        // The client wrote the display name over the code and cleared the rest of the field;
-        // only such a field turns back into the code, so that it is translated into the same
-        // bytes again. Any other stays as recorded, and the client passes it through as it is.
-        const char* begin = quote.Symbol;
-        const char* end = begin + sizeof quote.Symbol;
-        const char* rest = std::find(begin, end, '\0');
-        if (std::all_of(rest, end, [](char c) { return c == '\0'; })) {
-            const std::string& code = m_list[position].symbol;
-            std::memset(quote.Symbol, 0, sizeof quote.Symbol);
-            std::memcpy(quote.Symbol, code.data(), code.size());
-        }
+void replay_source::append_message(const char* record, std::size_t position,
+                                   std::string& out) const {
+    const std::size_t at = out.size();
+    out.append(quote_message_head, '\0');
+    out[at] = 'Q';
+    out[at + offsetof(oqs_quote_msg, exchange_code)] = record[capture_exchange_at];
+    out.append(record + capture_quote_at, sizeof(OrvMarketDepthQuoteData));
+    if (!m_renamed[position]) return;
+    // The client wrote the display name over the code and cleared the rest of the field;
+    // only such a field turns back into the code, so that it is translated into the same
+    // bytes again. Any other stays as recorded, and the client passes it through as it is.
+    char* symbol = &out[at + quote_message_head + offsetof(OrvMarketDepthQuoteData, Symbol)];
+    char* end = symbol + sizeof(OrvMarketDepthQuoteData::Symbol);
+    if (std::all_of(std::find(symbol, end, '\0'), end, [](char c) { return c == '\0'; })) {
+        const std::string& code = m_list[position].symbol;
+        std::fill(symbol, end, '\0');
+        std::copy(code.begin(), code.end(), symbol);
     }
-    return quote_bytes(record.exchange_code, quote);
 }
 
 bool replay_source::ready(const cursor& c, clock::time_point now) const {
@@ -111,58 +118,61 @@ bool replay_source::ready(const cursor& c, clock::time_point now) const {
 bool replay_source::begin_pass(cursor& c, clock::time_point now) {
     const bool positioned = c.opened ? c.reader.rewind() : c.reader.open(m_settings.path);
     c.opened = true;
-    c.has_next = positioned && c.reader.next(c.next);
+    c.next = positioned ? c.reader.next_bytes() : nullptr;
     c.zero = now;
-    c.first_ns = c.next.receive_ns;
-    return c.has_next;
+    c.first_ns = c.next != nullptr ? decode_receive_ns(c.next) : 0;
+    return c.next != nullptr;
 }
 
 replay_source::clock::time_point replay_source::due_at(const cursor& c) const {
-    const double offset_ns = static_cast<double>(c.next.receive_ns - c.first_ns) / m_settings.speed;
+    const double offset_ns =
+        static_cast<double>(decode_receive_ns(c.next) - c.first_ns) / m_settings.speed;
     return c.zero + std::chrono::duration_cast<clock::duration>(
                         std::chrono::duration<double, std::nano>(offset_ns));
 }
 
-std::string replay_source::take_due(const client_session& session, clock::time_point now,
-                                    std::vector<std::string>& messages) {
-    if (!session.logged_in) return {};
+void replay_source::take_due(const client_session& session, clock::time_point now,
+                             source_batch& batch) {
+    if (!session.logged_in) return;
     auto found = m_cursors.find(session.number);
     if (found == m_cursors.end()) {
-        if (session.registered.empty()) return {};
+        if (session.registered.empty()) return;
         found = m_cursors.emplace(session.number, std::make_unique<cursor>()).first;
         found->second->registrations_changed = now;
     }
     cursor& c = *found->second;
-    std::string event;
     if (!c.started) {
         if (session.registered.size() != c.registrations) {
             c.registrations = session.registered.size();
             c.registrations_changed = now;
         }
-        if (!ready(c, now)) return {};
+        if (!ready(c, now)) return;
         c.started = true;
-        if (!begin_pass(c, now)) return who(session) + "replay failed: " + c.reader.error();
-        note(event, session, "replay started");
+        if (!begin_pass(c, now)) {
+            note(batch.event, session, "replay failed: " + c.reader.error());
+            return;
+        }
+        note(batch.event, session, "replay started");
     }
-    for (std::size_t looked = 0; c.has_next && looked < batch_records; ++looked) {
+    for (std::size_t looked = 0; c.next != nullptr && looked < batch_records; ++looked) {
         if (m_settings.speed > 0 && due_at(c) > now) break;
-        const std::size_t position = position_of(c.next.quote);
+        const std::size_t position = position_of(c.next);
         if (session.registered.count(position) != 0) {
-            messages.push_back(wire_message(c.next, position));
+            append_message(c.next, position, batch.bytes);
+            ++batch.quotes;
             ++c.sent;
         }
-        if (c.reader.next(c.next)) continue;
-        c.has_next = false;
+        c.next = c.reader.next_bytes();
+        if (c.next != nullptr) continue;
         const std::string sent = std::to_string(c.sent) + " quotes sent";
         if (c.reader.error().empty() && !m_settings.loop) {
-            note(event, session, "replay finished, " + sent);
+            note(batch.event, session, "replay finished, " + sent);
         } else if (c.reader.error().empty() && begin_pass(c, now)) {
-            note(event, session, "replay starts over after " + sent + " (--loop)");
+            note(batch.event, session, "replay starts over after " + sent + " (--loop)");
         } else {
-            note(event, session, "replay failed after " + sent + ": " + c.reader.error());
+            note(batch.event, session, "replay failed after " + sent + ": " + c.reader.error());
         }
     }
-    return event;
 }
 
 replay_source::clock::time_point replay_source::next_due(const client_session& session,
@@ -177,7 +187,7 @@ replay_source::clock::time_point replay_source::next_due(const client_session& s
         if (session.registered.size() != c.registrations || ready(c, now)) return now;
         return c.registrations_changed + settle_time;
     }
-    if (!c.has_next) return clock::time_point::max();
+    if (c.next == nullptr) return clock::time_point::max();
     return m_settings.speed > 0 ? due_at(c) : now;
 }
 

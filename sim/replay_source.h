@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -36,8 +37,8 @@ public:
     std::uint64_t quote_count() const { return m_quotes; }
 
     const std::vector<instrument>& instruments() const override { return m_list; }
-    std::string take_due(const client_session& session, clock::time_point now,
-                         std::vector<std::string>& messages) override;
+    void take_due(const client_session& session, clock::time_point now,
+                  source_batch& batch) override;
     clock::time_point next_due(const client_session& session, clock::time_point now) const override;
     void end(std::size_t connection) override;
 
@@ -48,15 +49,16 @@ private:
     bool ready(const cursor& c, clock::time_point now) const;
     bool begin_pass(cursor& c, clock::time_point now);
     clock::time_point due_at(const cursor& c) const;
-    std::size_t position_of(const OrvMarketDepthQuoteData& quote) const;
-    std::string wire_message(const capture_record& record, std::size_t position) const;
+    std::size_t position_of(const char* record) const;
+    void append_message(const char* record, std::size_t position, std::string& out) const;
 
     const replay_settings m_settings;
     std::uint64_t m_quotes = 0;
-    std::vector<instrument> m_list;  // the wire symbols, in the order of their first quote
-    std::unordered_map<std::string, std::size_t> m_positions;  // recorded symbol -> m_list
-    std::vector<bool> m_renamed;  // recorded under the display name of a wire code
-    std::map<std::size_t, std::unique_ptr<cursor>> m_cursors;  // by connection
+    std::vector<instrument> m_list;       // the wire symbols, in the order of their first quote
+    std::vector<std::string> m_recorded;  // each one's symbol as recorded
+    std::vector<bool> m_renamed;          // recorded under the display name of a wire code
+    std::unordered_map<std::string_view, std::size_t> m_positions;  // into m_recorded
+    std::map<std::size_t, std::unique_ptr<cursor>> m_cursors;       // by connection
 };
 
 }  // namespace sim

@@ -172,6 +172,9 @@ parsed_options parse_sim_options(const std::vector<std::string>& args) {
     if (result.error.empty() && o.replay.empty() && (o.replay_loop || o.replay_speed != 1)) {
         result.error = "--speed and --loop go with --replay";
     }
+    if (result.error.empty() && !o.replay.empty() && o.garbage_every > 0) {
+        result.error = "--garbage-every goes with the invented market, not with --replay";
+    }
     return result;
 }
 
