@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing (Debian 12, as root), builds the release preset's demo, recorder and simulator,
-# and runs quote_demo for 15 seconds against the simulator it starts in-process.
+# Installs what is missing (Debian 12, as root), builds the release preset's demo, recorder and
+# simulator, and runs quote_demo for 15 seconds against the simulator it starts in-process.
 # Usage: scripts/demo.sh [quote_demo options]   (default: --seconds 15)
 set -euo pipefail
 cd "$(dirname "$0")/.."
