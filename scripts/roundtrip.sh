@@ -7,46 +7,51 @@
 #      and a non-zero exit.
 # Every server runs on 127.0.0.1 with a free port. About half a minute.
 #
-#   scripts/roundtrip.sh [BUILD_DIR]      (default: the preset's build/dev)
+#   scripts/roundtrip.sh [BUILD_DIR]   (default: the dev preset's build/dev, configured first;
+#                                      a folder given is built as it is configured, asan say)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/dev}
 cd "$root"
-cmake --preset dev -B "$build" >/dev/null
+[ $# -gt 0 ] || cmake --preset dev >/dev/null
 cmake --build "$build" --target oqs_sim quote_recorder >/dev/null
 sim=$build/bin/oqs_sim
 recorder=$build/bin/quote_recorder
 
 work=$(mktemp -d)
 server_pid=
-stop_server() {
-    if [ -n "$server_pid" ]; then
-        kill -INT "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    server_pid=
-}
-trap 'stop_server; rm -rf "$work"' EXIT
+server_log=
 
 fail() {
     echo "roundtrip: FAILED: $*" >&2
     exit 1
 }
 
+# Ctrl-C for the server; it must end cleanly (under a sanitizer, without a report).
+stop_server() {
+    local pid=$server_pid rc=0
+    server_pid=
+    [ -n "$pid" ] || return 0
+    kill -INT "$pid" 2>/dev/null || true
+    wait "$pid" || rc=$?
+    [ "$rc" -eq 0 ] || fail "oqs_sim ended with status $rc: $(tail -n 20 "$server_log")"
+}
+trap '[ -z "$server_pid" ] || kill -INT "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+
 # Starts oqs_sim with the given options on a free port; sets server_pid and port.
 start_server() {
-    local log=$work/sim-$RANDOM.log
-    : >"$log"
-    "$sim" --port 0 "$@" 2>"$log" &
+    server_log=$work/sim-$RANDOM.log
+    : >"$server_log"
+    "$sim" --port 0 "$@" 2>"$server_log" &
     server_pid=$!
     for _ in $(seq 100); do
-        port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log" || true)
+        port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$server_log" || true)
         [ -n "$port" ] && return 0
         kill -0 "$server_pid" 2>/dev/null || break
         sleep 0.1
     done
-    cat "$log" >&2
+    cat "$server_log" >&2
     fail "oqs_sim $* did not start"
 }
 
