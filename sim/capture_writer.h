@@ -1,6 +1,6 @@
-// Internal to the recorder and the tests. Writes a capture file: the header once, then records
-// appended in arrival order. Nothing written is ever rewritten, so a writer that dies leaves a
-// file that reads up to its last whole record.
+// Internal to the recorder, the replay benchmark and the tests. Writes a capture file: the
+// header once, then records appended in arrival order. Nothing written is ever rewritten, so a
+// writer that dies leaves a file that reads up to its last whole record.
 #pragma once
 
 #include <cstdint>

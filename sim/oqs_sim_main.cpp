@@ -28,16 +28,19 @@ void print_line(const std::string& line) {
 }
 
 std::string describe(const sim::sim_options& o, const sim::replay_source* replay) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%g", o.rate);
-    std::string text = std::string("rate ") + rate + "/s per symbol, users:";
+    char number[32];
+    std::string text;
     if (replay != nullptr) {
-        std::snprintf(rate, sizeof rate, "%g", o.replay_speed);
+        std::snprintf(number, sizeof number, "%g", o.replay_speed);
         text = "replaying " + o.replay + " (" + std::to_string(replay->quote_count()) +
                " quotes, " + std::to_string(replay->instruments().size()) + " symbols) at " +
-               (o.replay_speed > 0 ? std::string("speed ") + rate : "full speed") +
-               (o.replay_loop ? " in a loop" : "") + ", users:";
+               (o.replay_speed > 0 ? std::string("speed ") + number : "full speed") +
+               (o.replay_loop ? " in a loop" : "");
+    } else {
+        std::snprintf(number, sizeof number, "%g", o.rate);
+        text = std::string("rate ") + number + "/s per symbol";
     }
+    text += ", users:";
     for (const auto& user : sim::effective_users(o)) text += " " + user.first;
     if (o.refuse_login) text += ", --refuse-login";
     if (o.no_list_end) text += ", --no-list-end";
