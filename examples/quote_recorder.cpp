@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,9 @@ extern "C" void on_signal(int) {
 
 using steady = std::chrono::steady_clock;
 
-// Quotes the hand-over holds for the writer: about 12 MB, a few hundred milliseconds of the
-// fastest stream a server sends, before a stalled disk costs quotes.
+// Quotes the hand-over holds for the writer (about 12 MB, twice: the writer works on the
+// other half), a few hundred milliseconds of the fastest stream a server sends, before a
+// stalled disk costs quotes.
 constexpr std::size_t queue_capacity = 32768;
 constexpr int status_every_s = 5;
 
@@ -172,9 +174,10 @@ int register_wanted(OrvQuoteApi* api, const recorder_options& o, const recorder_
     return count;
 }
 
-// Logs in and registers; false (with the reason printed) when recording cannot start.
-bool start_session(OrvQuoteApi* api, recorder_sink& sink, const recorder_options& o,
-                   const std::string& address) {
+// Connects, logs in and fetches the symbol list; false (with the reason printed) when that
+// fails.
+bool log_in(OrvQuoteApi* api, recorder_sink& sink, const recorder_options& o,
+            const std::string& address) {
     OqsTcpInfo server;
     std::snprintf(server.ServerIp, sizeof server.ServerIp, "%s", o.server_ip.c_str());
     server.ServerPort = o.server_port;
@@ -203,12 +206,7 @@ bool start_session(OrvQuoteApi* api, recorder_sink& sink, const recorder_options
         return false;
     }
     api->QuerySymbolList();
-    if (!wait([](const recorder_state& s) { return s.list_done; }, 10000)) return false;
-    if (register_wanted(api, o, sink.state()) == 0) {
-        std::fprintf(stderr, "quote_recorder: nothing to record\n");
-        return false;
-    }
-    return true;
+    return wait([](const recorder_state& s) { return s.list_done; }, 10000);
 }
 
 void print_status(const recorder_sink& sink, const recorder_writer& writer,
@@ -242,54 +240,74 @@ void print_summary(const recorder_sink& sink, const recorder_writer& writer,
                 static_cast<unsigned long long>(queue.dropped()));
 }
 
-int record(const recorder_options& o) {
-    const std::string address = o.server_ip + ":" + std::to_string(o.server_port);
-    sim::capture_writer capture;
+// Opens the capture (and the CSV file) and starts the writer; null with the reason printed.
+std::unique_ptr<recorder_writer> start_writing(const recorder_options& o,
+                                               const std::string& address,
+                                               sim::capture_queue& queue,
+                                               sim::capture_writer& capture, csv_file& csv) {
     if (!capture.open(o.out, {sim::capture_version, now_ns(), address})) {
         std::fprintf(stderr, "quote_recorder: %s\n", capture.error().c_str());
-        return 1;
+        return nullptr;
     }
-    csv_file csv;
     if (!o.csv.empty() && !csv.open(o.csv)) {
         std::fprintf(stderr, "quote_recorder: %s\n", csv.error().c_str());
-        return 1;
+        return nullptr;
     }
-    sim::capture_queue queue(queue_capacity);
-    recorder_writer writer(queue, capture, o.csv.empty() ? nullptr : &csv);
-    writer.start();
-    recorder_sink sink(queue);
+    auto writer = std::make_unique<recorder_writer>(queue, capture, o.csv.empty() ? nullptr : &csv);
+    writer->start();
+    return writer;
+}
+
+// Until Ctrl-C, the end of --seconds or a failed write, with a status line now and then.
+void keep_recording(const recorder_options& o, const recorder_sink& sink,
+                    const recorder_writer& writer, const sim::capture_queue& queue,
+                    steady::time_point start) {
+    const bool terminal = platform::stdout_is_terminal();
+    std::uint64_t last_count = 0;
+    double last_time = 0, next_status = status_every_s;
+    // The handler only sets the flag, so this thread looks at it a few times a second.
+    while (!g_stop.load() && !writer.failed() &&
+           (o.seconds <= 0 || seconds_since(start) < o.seconds)) {
+        sink.wait_for([](const recorder_state&) { return false; }, 200);
+        if (terminal && seconds_since(start) >= next_status) {
+            print_status(sink, writer, queue, seconds_since(start), last_count, last_time);
+            next_status += status_every_s;
+        }
+    }
+}
+
+int record(const recorder_options& o) {
+    const std::string address = o.server_ip + ":" + std::to_string(o.server_port);
     const steady::time_point start = steady::now();
+    sim::capture_queue queue(queue_capacity);
+    recorder_sink sink(queue);
+    sim::capture_writer capture;
+    csv_file csv;
+    std::unique_ptr<recorder_writer> writer;
 
     OrvQuoteApi* api = CreateOrvQuoteApi();
-    int status = 0;
-    if (start_session(api, sink, o, address)) {
+    // The files are opened once the server has answered, so that a server that cannot be
+    // reached leaves an earlier capture of the same name alone; and before the registrations,
+    // so that the first quote finds the writer running.
+    if (log_in(api, sink, o, address)) writer = start_writing(o, address, queue, capture, csv);
+    const bool recording = writer && register_wanted(api, o, sink.state()) > 0;
+    if (writer && !recording) std::fprintf(stderr, "quote_recorder: nothing to record\n");
+    if (recording) {
         std::printf("recording from %s to %s; Ctrl-C stops\n", address.c_str(), o.out.c_str());
         std::fflush(stdout);
-        const bool terminal = platform::stdout_is_terminal();
-        std::uint64_t last_count = 0;
-        double last_time = 0, next_status = status_every_s;
-        // The handler only sets the flag, so this thread looks at it a few times a second.
-        while (!g_stop.load() && !writer.failed() &&
-               (o.seconds <= 0 || seconds_since(start) < o.seconds)) {
-            sink.wait_for([](const recorder_state&) { return false; }, 200);
-            if (terminal && seconds_since(start) >= next_status) {
-                print_status(sink, writer, queue, seconds_since(start), last_count, last_time);
-                next_status += status_every_s;
-            }
-        }
-    } else {
-        status = 1;
+        keep_recording(o, sink, *writer, queue, start);
     }
     // After DestroyOrvQuoteApi no quote arrives, so the queue can be closed and drained.
     api->Disconnect();
     DestroyOrvQuoteApi(api);
-    writer.finish();
-    if (!writer.error().empty()) {
-        std::fprintf(stderr, "quote_recorder: %s\n", writer.error().c_str());
-        status = 1;
+    if (!writer) return 1;
+    writer->finish();
+    if (recording) print_summary(sink, *writer, queue, o, seconds_since(start));
+    if (!writer->error().empty()) {
+        std::fprintf(stderr, "quote_recorder: %s\n", writer->error().c_str());
+        return 1;
     }
-    print_summary(sink, writer, queue, o, seconds_since(start));
-    return status;
+    return recording ? 0 : 1;
 }
 
 }  // namespace
