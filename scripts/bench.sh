@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks with the release preset and prints one report: the micro benchmarks
 # (each container timing next to its standard-library twin from the same run) and the
-# end-to-end table (the library against a plain receive loop, same sender, same run).
+# end-to-end table (the library against a plain receive loop, same sender, same run), with the
+# replay's sender against the flood sender before it.
 #
 #   scripts/bench.sh           full run, a few minutes
 #   scripts/bench.sh --smoke   short run for CI; asserts nothing about speed, fails only when
@@ -17,7 +18,7 @@ smoke=0
 
 cd "$root"
 cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" --target micro_bench e2e_bench
+cmake --build "$build" --target micro_bench e2e_bench replay_bench
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -73,6 +74,10 @@ awk -F, '
         bytes("transport hop, 367-byte receives", "BM_transport_hop/367")
         bytes("transport hop, 8192-byte receives", "BM_transport_hop/8192")
     }' "$out/micro.csv"
+
+echo
+echo "== replay at full speed against the flood sender (one plain receiver for both)"
+"$build/bin/replay_bench" "${e2e_args[@]}"
 
 echo
 echo "== end to end"

@@ -1,16 +1,23 @@
 // oqs_sim: a quote server on the loopback interface for trying and testing quote clients.
 // It answers logins, the symbol list and registrations, streams synthetic quotes for every
+<<<<<<< HEAD
 // registered symbol, and can misbehave on purpose (see --help).
 #include <algorithm>
+=======
+// registered symbol, or replays a capture of quote_recorder, and can misbehave on purpose (see
+// --help).
+>>>>>>> rec
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim/quote_stream.h"
+#include "sim/replay_source.h"
 #include "sim/sim_options.h"
 
 namespace {
@@ -25,10 +32,20 @@ void print_line(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-std::string describe(const sim::sim_options& o) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%g", o.rate);
-    std::string text = std::string("rate ") + rate + "/s per symbol, users:";
+std::string describe(const sim::sim_options& o, const sim::replay_source* replay) {
+    char number[32];
+    std::string text;
+    if (replay != nullptr) {
+        std::snprintf(number, sizeof number, "%g", o.replay_speed);
+        text = "replaying " + o.replay + " (" + std::to_string(replay->quote_count()) +
+               " quotes, " + std::to_string(replay->instruments().size()) + " symbols) at " +
+               (o.replay_speed > 0 ? std::string("speed ") + number : "full speed") +
+               (o.replay_loop ? " in a loop" : "");
+    } else {
+        std::snprintf(number, sizeof number, "%g", o.rate);
+        text = std::string("rate ") + number + "/s per symbol";
+    }
+    text += ", users:";
     for (const auto& user : sim::effective_users(o)) text += " " + user.first;
     if (o.refuse_login) text += ", --refuse-login";
     if (o.no_list_end) text += ", --no-list-end";
@@ -62,14 +79,27 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
 
-    sim::quote_stream stream(parsed.options, print_line);
+    std::unique_ptr<sim::replay_source> replay;
+    if (!parsed.options.replay.empty()) {
+        std::string error, warning;
+        replay = sim::replay_source::open(
+            {parsed.options.replay, parsed.options.replay_speed, parsed.options.replay_loop}, error,
+            warning);
+        if (!replay) {
+            std::fprintf(stderr, "oqs_sim: %s\n", error.c_str());
+            return 1;
+        }
+        if (!warning.empty()) std::fprintf(stderr, "oqs_sim: warning: %s\n", warning.c_str());
+    }
+    const std::string description = describe(parsed.options, replay.get());
+    sim::quote_stream stream(parsed.options, print_line, std::move(replay));
     if (!stream.listening()) {
         std::fprintf(stderr, "oqs_sim: cannot listen on 127.0.0.1:%u (is the port in use?)\n",
                      static_cast<unsigned>(parsed.options.port));
         return 1;
     }
     std::fprintf(stderr, "oqs_sim: listening on 127.0.0.1:%u (%s); Ctrl-C stops\n",
-                 static_cast<unsigned>(stream.port()), describe(parsed.options).c_str());
+                 static_cast<unsigned>(stream.port()), description.c_str());
     // The handler only sets the flag; this thread has nothing else to do than to look at it.
     while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stream.stop();

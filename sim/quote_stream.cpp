@@ -49,11 +49,13 @@ std::string clock_text() {
 
 }  // namespace
 
-quote_stream::quote_stream(const sim_options& options, log_fn log)
+quote_stream::quote_stream(const sim_options& options, log_fn log,
+                           std::unique_ptr<quote_source> source)
     : m_options(with_seed(options)),
       m_log(std::move(log)),
+      m_source(std::move(source)),
       m_server(m_options.port),
-      m_desk(m_options, default_instruments()),
+      m_desk(m_options, m_source ? m_source->instruments() : default_instruments()),
       m_market(default_instruments(), m_options.seed),
       m_writer(m_server, m_options.split, m_options.garbage_every, m_options.seed * 7919u),
       m_start(clock::now()) {
@@ -116,7 +118,9 @@ quote_stream::clock::time_point quote_stream::next_deadline(clock::time_point no
     clock::time_point deadline = now + idle_wait;
     for (const auto& entry : m_sessions) {
         const client_session& session = entry.second;
-        if (session.logged_in && !session.registered.empty()) {
+        if (m_source) {
+            deadline = std::min(deadline, m_source->next_due(session, now));
+        } else if (session.logged_in && !session.registered.empty()) {
             const double round = static_cast<double>(m_ticks + 1) / m_options.rate;
             deadline = std::min(deadline, m_start + seconds(round));
         }
@@ -170,11 +174,13 @@ void quote_stream::close_ended(clock::time_point now) {
         } else {
             log(who + "disconnected (" + std::to_string(session.quotes) + " quotes sent)");
         }
+        if (m_source) m_source->end(session.number);
         it = m_sessions.erase(it);
     }
 }
 
 void quote_stream::send_quotes(clock::time_point now) {
+    if (m_source) return send_from_source(now);
     const double elapsed = std::chrono::duration<double>(now - m_start).count();
     const auto due = static_cast<std::uint64_t>(std::floor(elapsed * m_options.rate));
     if (due <= m_ticks) return;
@@ -204,6 +210,18 @@ void quote_stream::send_quotes(clock::time_point now) {
         const std::uint64_t before = session.quotes;
         m_writer.send_quotes(out.first, out.second, session.quotes);
         m_quotes_sent.fetch_add(session.quotes - before);
+    }
+}
+
+void quote_stream::send_from_source(clock::time_point now) {
+    for (auto& entry : m_sessions) {
+        m_batch.clear();
+        m_source->take_due(entry.second, now, m_batch);
+        if (!m_batch.event.empty()) log(m_batch.event);
+        if (m_batch.quotes == 0) continue;
+        m_writer.send(entry.first, m_batch.bytes);
+        entry.second.quotes += m_batch.quotes;
+        m_quotes_sent.fetch_add(m_batch.quotes);
     }
 }
 

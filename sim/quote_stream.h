@@ -1,7 +1,8 @@
 // Internal to the simulator command, the demo and their tests. A complete simulated quote
 // server: a quote_server whose answers come from a request_desk (logins checked against the
 // users' password digests), with a synthetic quote stream for every registered symbol of every
-// logged-in connection, heartbeats, and the fault switches of sim_options.
+// logged-in connection (or the quotes of a quote_source, a replayed capture say), heartbeats,
+// and the fault switches of sim_options.
 #pragma once
 
 #include <atomic>
@@ -10,12 +11,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim/market_model.h"
 #include "sim/quote_server.h"
+#include "sim/quote_source.h"
 #include "sim/request_desk.h"
 #include "sim/sim_options.h"
 #include "sim/wire_writer.h"
@@ -30,8 +33,10 @@ public:
     using log_fn = std::function<void(const std::string& line)>;
 
     // Listens on 127.0.0.1:options.port (0: a free port) and starts serving. A null `log`
-    // drops the event lines.
-    explicit quote_stream(const sim_options& options, log_fn log = nullptr);
+    // drops the event lines. With a `source`, its instruments make the symbol list and its
+    // quotes replace the invented market's.
+    explicit quote_stream(const sim_options& options, log_fn log = nullptr,
+                          std::unique_ptr<quote_source> source = nullptr);
     // Stops serving and closes every connection.
     ~quote_stream();
     quote_stream(const quote_stream&) = delete;
@@ -57,12 +62,14 @@ private:
     void answer_requests();
     void close_ended(clock::time_point now);
     void send_quotes(clock::time_point now);
+    void send_from_source(clock::time_point now);
     void send_heartbeats(clock::time_point now);
     clock::time_point next_deadline(clock::time_point now) const;
     void log(const std::string& event) const;
 
     const sim_options m_options;
     const log_fn m_log;
+    const std::unique_ptr<quote_source> m_source;  // before the desk, which lists its symbols
     quote_server m_server;
     request_desk m_desk;
     market_model m_market;
@@ -74,6 +81,7 @@ private:
     std::vector<request> m_fresh;  // taken, not yet answered
     clock::time_point m_start;
     std::uint64_t m_ticks = 0;  // quote rounds sent since m_start
+    source_batch m_batch;       // kept, so that its buffer is reused
 
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_quotes_sent{0};

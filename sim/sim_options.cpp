@@ -97,6 +97,21 @@ const std::map<std::string, setter>& valued_switches() {
              o.garbage_every = static_cast<unsigned>(n);
              return {};
          }},
+        {"--replay",
+         [](sim_options& o, const std::string& v) -> std::string {
+             if (v.empty()) return "--replay wants a capture file";
+             o.replay = v;
+             return {};
+         }},
+        {"--speed",
+         [](sim_options& o, const std::string& v) -> std::string {
+             if (v == "max") {
+                 o.replay_speed = 0;
+             } else if (!read_number(v, 0.01, 100000, o.replay_speed)) {
+                 return "--speed wants max or a factor from 0.01 to 100000";
+             }
+             return {};
+         }},
         {"--seed",
          [](sim_options& o, const std::string& v) -> std::string {
              double seed = 0;
@@ -115,6 +130,8 @@ std::string set_flag(sim_options& o, const std::string& name) {
         o.no_list_end = true;
     } else if (name == "--split") {
         o.split = true;
+    } else if (name == "--loop") {
+        o.replay_loop = true;
     } else if (name == "--help" || name == "-h") {
         o.help = true;
     } else {
@@ -151,6 +168,13 @@ parsed_options parse_sim_options(const std::vector<std::string>& args) {
         }
         result.error = found->second(result.options, value);
     }
+    const sim_options& o = result.options;
+    if (result.error.empty() && o.replay.empty() && (o.replay_loop || o.replay_speed != 1)) {
+        result.error = "--speed and --loop go with --replay";
+    }
+    if (result.error.empty() && !o.replay.empty() && o.garbage_every > 0) {
+        result.error = "--garbage-every goes with the invented market, not with --replay";
+    }
     return result;
 }
 
@@ -180,6 +204,14 @@ std::string sim_usage(const std::string& program) {
            "  --drop-after S      close each connection S seconds after accepting it\n"
            "  --split             send every write in random pieces\n"
            "  --garbage-every N   send a block of junk bytes after every N quotes\n"
+           "\n"
+           "Replay, instead of the invented market:\n"
+           "  --replay FILE       serve the quotes of a capture (written by quote_recorder):\n"
+           "                      the symbol list is the capture's symbols, and each client\n"
+           "                      that registers them gets the capture from its first quote\n"
+           "  --speed F           F times the recorded pace (default 1), or max: as fast as\n"
+           "                      the client takes them\n"
+           "  --loop              start over at the end of the capture\n"
            "\n"
            "  --version           print the version and exit\n"
            "  -h, --help          this text\n"

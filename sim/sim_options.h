@@ -24,6 +24,9 @@ struct sim_options {
     bool split = false;              // cut every write into random pieces
     unsigned garbage_every = 0;      // a block of junk after every N quotes; 0 never
     std::uint64_t seed = 0;          // of the price walk and the faults; 0 picks one
+    std::string replay;              // a capture to serve instead of the invented market
+    double replay_speed = 1;         // times the recorded pace; 0 as fast as clients take them
+    bool replay_loop = false;        // start the capture over at its end
     bool help = false;
 };
 

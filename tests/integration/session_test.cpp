@@ -74,13 +74,17 @@ TEST_F(client_fixture, full_session_from_connect_to_destroy) {
             sent_code = true;
             EXPECT_EQ(request.exchange_code, '1');  // as the symbol list gave it
         }
-        if (request.symbol == "HIC8") EXPECT_EQ(request.exchange_code, '\xC8');
+        if (request.symbol == "HIC8") {
+            EXPECT_EQ(request.exchange_code, '\xC8');
+        }
     }
     EXPECT_TRUE(sent_code);
     bool reported = false;
     for (auto& reply : sink.of(sink_event::REGISTER)) {
         reported |= reply.text == "Au(T+D)";
-        if (reply.text == "HIC8") EXPECT_EQ(reply.code, -56);
+        if (reply.text == "HIC8") {
+            EXPECT_EQ(reply.code, -56);
+        }
     }
     EXPECT_TRUE(reported);
 
