@@ -1,25 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), then builds and tests every preset: dev,
-<<<<<<< HEAD
 # windows (under wine64), asan and tsan; then builds and checks the packages (scripts/package.sh),
-# a benchmark smoke run (asserts nothing about speed), a 2-minute reconnect soak and a short
-# fuzz run. Exits non-zero when anything fails.
-=======
-# windows (under wine64), asan and tsan; the record-and-replay round trip; then a benchmark
-# smoke run (asserts nothing about speed), a 2-minute reconnect soak and a short fuzz run.
-# Exits non-zero when anything fails.
->>>>>>> rec
+# the record-and-replay round trip, a benchmark smoke run (asserts nothing about speed), a
+# 2-minute reconnect soak and a short fuzz run. Exits non-zero when anything fails.
 # Usage: scripts/test.sh [preset ...]      (no argument: everything)
 #   FUZZ_SECONDS=N   seconds per fuzz target (default 60; 0 skips fuzzing)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 steps=("$@")
-<<<<<<< HEAD
-[ ${#steps[@]} -gt 0 ] || steps=(dev windows asan tsan package bench soak fuzz)
-=======
-[ ${#steps[@]} -gt 0 ] || steps=(dev windows asan tsan roundtrip bench soak fuzz)
->>>>>>> rec
+[ ${#steps[@]} -gt 0 ] || steps=(dev windows asan tsan package roundtrip bench soak fuzz)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
 . scripts/lib/packages.sh
@@ -77,11 +67,8 @@ run_step() {  # name, command...
 
 for step in "${steps[@]}"; do
     case "$step" in
-<<<<<<< HEAD
         package) run_step package scripts/package.sh ;;
-=======
         roundtrip) run_step roundtrip scripts/roundtrip.sh ;;
->>>>>>> rec
         bench) run_step bench scripts/bench.sh --smoke ;;
         soak) run_step soak scripts/soak.sh 2 ;;
         fuzz)

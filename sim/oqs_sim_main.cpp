@@ -1,12 +1,8 @@
 // oqs_sim: a quote server on the loopback interface for trying and testing quote clients.
 // It answers logins, the symbol list and registrations, streams synthetic quotes for every
-<<<<<<< HEAD
-// registered symbol, and can misbehave on purpose (see --help).
-#include <algorithm>
-=======
 // registered symbol, or replays a capture of quote_recorder, and can misbehave on purpose (see
 // --help).
->>>>>>> rec
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
