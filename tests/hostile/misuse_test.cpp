@@ -1,7 +1,7 @@
 // An application that uses the API carelessly: null symbols, records whose texts fill their
 // fields, addresses that are not dotted IPv4, calls in the wrong state, and calls from several
 // threads at once. Where the reaction is a choice, the safe one is
-// checked: ignored (with a log line where there is one) or a bounded copy.
+// sink: ignored (with a log line where there is one) or a bounded copy.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "hostile_support.h"
+#include "support/client_fixture.h"
 
 namespace {
 
@@ -23,31 +23,31 @@ char last_request_for(const sim::quote_server& server, const std::string& symbol
     return last;
 }
 
-TEST_F(hostile_fixture, null_symbols_are_ignored) {
-    log_in_checked();
+TEST_F(client_fixture, null_symbols_are_ignored) {
+    log_in();
     api->RegisterSymbol('2', nullptr);
     api->UnregisterSymbol('2', nullptr);
     api->RegisterSymbol('\0', nullptr);
-    register_and_wait(checked, '2', "SIMA01");  // requests go out in one pass: the null came first
+    register_and_wait('2', "SIMA01");  // requests go out in one pass: the null came first
     for (auto& request : server.requests_of('N')) EXPECT_EQ(request.symbol, "SIMA01");
     EXPECT_EQ(server.request_count('R'), 0u);
 }
 
-TEST_F(hostile_fixture, records_whose_texts_fill_their_fields) {
+TEST_F(client_fixture, records_whose_texts_fill_their_fields) {
     // ServerIp without a terminator: cut at 15 characters, so the connect fails with a line
     // that shows exactly those 15.
     OqsTcpInfo full;
     std::memset(full.Reserved, 'r', sizeof full.Reserved);
     std::memset(full.ServerIp, 'x', sizeof full.ServerIp);
     full.ServerPort = server.port();
-    EXPECT_FALSE(api->ConnServer(full, &checked));
-    EXPECT_TRUE(checked.has_log(
+    EXPECT_FALSE(api->ConnServer(full, &sink));
+    EXPECT_TRUE(sink.has_log(
         "[QuoteClient] init connect server failed. server ip: " + std::string(15, 'x') +
         ", port: " + std::to_string(server.port()) + "."));
     // A full Reserved next to a good address is never read.
     OqsTcpInfo reserved = address();
     std::memset(reserved.Reserved, 'r', sizeof reserved.Reserved);
-    ASSERT_TRUE(api->ConnServer(reserved, &checked));
+    ASSERT_TRUE(api->ConnServer(reserved, &sink));
 
     // UserId of 16 and Password of 33 characters without terminators: the user id travels cut
     // to 15, and the digest covers the 33 password bytes.
@@ -55,64 +55,64 @@ TEST_F(hostile_fixture, records_whose_texts_fill_their_fields) {
     std::memset(login.UserId, 'x', sizeof login.UserId);
     std::memset(login.Password, 'y', sizeof login.Password);
     api->LoginToOqs(login);
-    ASSERT_TRUE(checked.wait_count(sink_event::LOGIN, 1));
-    EXPECT_TRUE(checked.of(sink_event::LOGIN)[0].flag);
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
+    EXPECT_TRUE(sink.of(sink_event::LOGIN)[0].flag);
     const auto logins = server.requests_of('L');
     ASSERT_EQ(logins.size(), 1u);
     EXPECT_EQ(logins[0].user_id, std::string(15, 'x'));
     EXPECT_EQ(logins[0].password_md5, "929671DAC5C34EEB809220A46CCC26B9");  // md5 of 33 'y'
 }
 
-TEST_F(hostile_fixture, addresses_that_are_not_dotted_ipv4) {
+TEST_F(client_fixture, addresses_that_are_not_dotted_ipv4) {
     for (const char* text : {"localhost", "999.1.1.1", "", "1.2.3.4.5", "127.0.0.1x"}) {
         SCOPED_TRACE(std::string("address \"") + text + "\"");
-        checked.clear();
+        sink.clear();
         OqsTcpInfo info;
         std::strcpy(info.ServerIp, text);
         info.ServerPort = server.port();
-        EXPECT_FALSE(api->ConnServer(info, &checked));
+        EXPECT_FALSE(api->ConnServer(info, &sink));
         EXPECT_TRUE(
-            checked.has_log(std::string("[QuoteClient] init connect server failed. server ip: ") +
+            sink.has_log(std::string("[QuoteClient] init connect server failed. server ip: ") +
                             text + ", port: " + std::to_string(server.port()) + "."));
-        EXPECT_EQ(checked.count(sink_event::CONNECTED), 0u);
+        EXPECT_EQ(sink.count(sink_event::CONNECTED), 0u);
     }
     EXPECT_EQ(server.accepted_count(), 0u);
     // Nothing was left half-open: a good address connects at once.
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
 }
 
-TEST_F(hostile_fixture, calls_in_the_wrong_state) {
+TEST_F(client_fixture, calls_in_the_wrong_state) {
     // Before any connection: nothing to act on, nothing crashes, no event.
     api->Disconnect();
     api->RegisterSymbol('2', "SIMA01");
     api->UnregisterSymbol('2', "SIMA01");
     api->LoginToOqs(credentials());
     api->QuerySymbolList();                 // waits in the queue for the next worker
-    EXPECT_TRUE(checked.events().empty());  // no sink yet: even the log lines go nowhere
+    EXPECT_TRUE(sink.events().empty());  // no sink yet: even the log lines go nowhere
 
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
     api->RegisterSymbol('2', "SIMA01");  // connected, but no symbol list yet: ignored
     api->LoginToOqs(credentials());
-    ASSERT_TRUE(checked.wait_count(sink_event::LOGIN, 1));
+    ASSERT_TRUE(sink.wait_count(sink_event::LOGIN, 1));
     // The report asked for before connecting is served by this login's worker.
-    ASSERT_TRUE(checked.wait_for([&] { return checked.symbol_list_ended(); }));
+    ASSERT_TRUE(sink.wait_for([&] { return sink.symbol_list_ended(); }));
     EXPECT_TRUE(
-        checked.wait_for([&] { return checked.has_log("[QuoteClient] nothing to reg or unreg"); }));
+        sink.wait_for([&] { return sink.has_log("[QuoteClient] nothing to reg or unreg"); }));
     EXPECT_EQ(server.request_count('N'), 0u);
     api->UnregisterSymbol('2', "SIMB02");  // never registered: nothing to undo
-    register_and_wait(checked, '2', "SIMA01");
+    register_and_wait('2', "SIMA01");
     EXPECT_EQ(server.request_count('R'), 0u);
     api->Disconnect();
     ASSERT_TRUE(server.wait_closed(0, 5000));
 
     // ConnServer again after Disconnect: a fresh session without the old registrations, but the
     // symbols of the earlier list are accepted at once.
-    checked.clear();
-    ASSERT_TRUE(api->ConnServer(address(), &checked));
+    sink.clear();
+    ASSERT_TRUE(api->ConnServer(address(), &sink));
     api->RegisterSymbol('2', "SIMB02");
     api->LoginToOqs(credentials());
-    ASSERT_TRUE(checked.wait_count(sink_event::REGISTER, 1));
-    EXPECT_EQ(checked.of(sink_event::REGISTER)[0].text, "SIMB02");
+    ASSERT_TRUE(sink.wait_count(sink_event::REGISTER, 1));
+    EXPECT_EQ(sink.of(sink_event::REGISTER)[0].text, "SIMB02");
     for (auto& request : server.requests_on(1)) {
         if (request.type == 'N') {
             EXPECT_EQ(request.symbol, "SIMB02");
@@ -123,8 +123,8 @@ TEST_F(hostile_fixture, calls_in_the_wrong_state) {
 // Four application threads register, unregister and ask for the list at once while logged in.
 // Each ends wanting its symbol: the server must end with a register as the last word for each,
 // and every list report asked for is answered.
-TEST_F(hostile_fixture, four_threads_at_once_while_logged_in) {
-    log_in_checked();
+TEST_F(client_fixture, four_threads_at_once_while_logged_in) {
+    log_in();
     const std::vector<std::string> symbols{"Au(T+D)", "Ag(T+D)", "SIMA01", "SIMB02"};
     const std::vector<std::string> wire{"0", "1", "SIMA01", "SIMB02"};
     std::atomic<int> queries{0};
@@ -154,10 +154,10 @@ TEST_F(hostile_fixture, four_threads_at_once_while_logged_in) {
             });
         },
         15000));
-    ASSERT_TRUE(checked.wait_for(
+    ASSERT_TRUE(sink.wait_for(
         [&] {
             std::size_t ends = 0;
-            for (auto& e : checked.of(sink_event::SYMBOL)) ends += e.flag;
+            for (auto& e : sink.of(sink_event::SYMBOL)) ends += e.flag;
             return ends == static_cast<std::size_t>(queries.load());
         },
         15000));
@@ -165,8 +165,8 @@ TEST_F(hostile_fixture, four_threads_at_once_while_logged_in) {
     for (std::size_t i = 0; i < wire.size(); ++i) {
         ASSERT_TRUE(server.send_quote(0, '1', sim::make_quote(wire[i], static_cast<int>(i))));
     }
-    ASSERT_TRUE(checked.wait_count(sink_event::QUOTE, wire.size()));
-    const auto quotes = checked.of(sink_event::QUOTE);
+    ASSERT_TRUE(sink.wait_count(sink_event::QUOTE, wire.size()));
+    const auto quotes = sink.of(sink_event::QUOTE);
     for (std::size_t i = 0; i < wire.size(); ++i)
         EXPECT_EQ(std::string(quotes[i].quote.Symbol), symbols[i]);
 }

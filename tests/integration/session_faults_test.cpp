@@ -6,9 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "client_fixture.h"
-#include "sim/messages.h"
-#include "sim/sample_data.h"
+#include "support/client_fixture.h"
 
 namespace {
 

@@ -2,9 +2,7 @@
 // symbol list, registration, quotes, refusals and disconnect.
 #include <string>
 
-#include "client_fixture.h"
-#include "sim/messages.h"
-#include "sim/sample_data.h"
+#include "support/client_fixture.h"
 
 namespace {
 

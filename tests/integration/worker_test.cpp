@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "client_fixture.h"
+#include "support/client_fixture.h"
 
 namespace {
 

@@ -1,7 +1,11 @@
-// Test support: an OrvQuoteEventSink that records every call with the thread it came on,
-// and lets a test wait, with a bound, until the recording satisfies a condition.
+// Test support: an OrvQuoteEventSink that records every call with the thread it came on, lets a
+// test wait, with a bound, until the recording satisfies a condition, and counts what breaks
+// the library's promises instead of crashing on it: a text not terminated within its bound (the
+// longest the library hands over is a log line of 1023 characters), a log length that is not
+// the text's, and any call after the test marked the client destroyed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -14,42 +18,41 @@
 #include "orv_quote_api.h"
 
 struct sink_event {
-    enum kind_t {
-        CONNECTED,
-        DISCONNECTED,
-        LOGIN,
-        QUOTE,
-        LOG,
-        REGISTER,
-        UNREGISTER,
-        SYMBOL
-    };
+    enum kind_t { CONNECTED, DISCONNECTED, LOGIN, QUOTE, LOG, REGISTER, UNREGISTER, SYMBOL };
     explicit sink_event(kind_t what) : kind(what) {}
     kind_t kind;
     int code = 0;       // exchange code, or log level
     std::string text;   // symbol, login text or log line
     bool flag = false;  // success / last
     OrvMarketDepthQuoteData quote{};
-    const void* pointer = nullptr;  // where the library's record lay (quotes only)
     std::thread::id thread;
 };
 
 class recording_sink : public OrvQuoteEventSink {
 public:
+    static constexpr std::size_t text_bound = 1024;
+
+    std::atomic<bool> destroyed{false};  // set by the test right after DestroyOrvQuoteApi
+    std::atomic<int> late_calls{0};
+    std::atomic<int> unterminated{0};
+
     void OnServerConnected() override { record(sink_event(sink_event::CONNECTED)); }
     void OnServerDisconnected() override { record(sink_event(sink_event::DISCONNECTED)); }
     void OnLoginReply(bool success, const char* text) override {
         record(make(sink_event::LOGIN, 0, text, success));
     }
     void OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) override {
-        sink_event event = make(sink_event::QUOTE, exchange_code, quote->Symbol, false);
+        // The record's own texts may fill their fields: keep the symbol within its width.
+        sink_event event{sink_event::QUOTE};
+        event.code = exchange_code;
+        event.text.assign(quote->Symbol, ::strnlen(quote->Symbol, sizeof quote->Symbol));
         std::memcpy(&event.quote, quote, sizeof event.quote);
-        event.pointer = quote;
         record(std::move(event));
     }
     void OnLogText(int level, const char* text, int length) override {
         sink_event event = make(sink_event::LOG, level, text, false);
         event.flag = static_cast<int>(event.text.size()) == length;
+        if (!event.flag) unterminated.fetch_add(1);
         record(std::move(event));
     }
     void OnRegisterReply(int exchange_code, const char* symbol, bool success) override {
@@ -96,9 +99,11 @@ public:
         m_events.clear();
     }
 
-    // Waits until condition() holds, at most timeout_ms; returns the last answer.
+    // Waits until condition() holds, at most timeout_ms; returns the last answer. The
+    // condition is looked at after every recorded call and every 20 ms.
     bool wait_for(const std::function<bool()>& condition, int timeout_ms = 10000) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             lock.unlock();
@@ -115,14 +120,19 @@ public:
     }
 
 private:
-    static sink_event make(sink_event::kind_t kind, int code, const char* text, bool flag) {
+    sink_event make(sink_event::kind_t kind, int code, const char* text, bool flag) {
         sink_event event{kind};
         event.code = code;
-        event.text = text != nullptr ? text : "";
+        // Reading up to the bound stays inside any buffer the library owns, so a missing
+        // terminator shows up here and not as an overrun.
+        const std::size_t length = text != nullptr ? ::strnlen(text, text_bound) : 0;
+        if (length == text_bound) unterminated.fetch_add(1);
+        event.text.assign(text != nullptr ? text : "", length);
         event.flag = flag;
         return event;
     }
     void record(sink_event event) {
+        if (destroyed.load()) late_calls.fetch_add(1);
         event.thread = std::this_thread::get_id();
         {
             std::lock_guard<std::mutex> guard(m_mutex);
