@@ -1,5 +1,7 @@
 #include "sim/quote_server.h"
 
+#include <algorithm>
+#include <random>
 #include <utility>
 
 #include "platform/clock.h"
@@ -13,16 +15,25 @@ namespace {
 constexpr long io_wait_us = 10000;
 // The socket set holds 64 sockets; one of them is the listener.
 constexpr std::size_t max_open = platform::socket_set_size - 1;
+// With split writes, the pieces of one write leave this far apart, so that the client most
+// likely reads them apart instead of finding them joined again in its socket buffer.
+constexpr std::uint32_t split_pause_ms = 1;
 }  // namespace
 
 // One accepted connection. `lock` is held for every recv, send and the close, so that the
-// socket is never used after it is closed; `open` changes only under it.
+// socket is never used after it is closed; `open` changes only under it. The session and the
+// random cuts of split writes are guarded by it too.
 struct quote_server::connection {
-    connection(std::size_t number, platform::socket_t s) : socket(s), cutter(number) {}
+    connection(std::size_t n, platform::socket_t s, std::uint64_t seed)
+        : number(n), socket(s), cutter(n), cuts(seed + n) {}
+    const std::size_t number;
     std::mutex lock;
     platform::socket_t socket;
     std::atomic<bool> open{true};
     request_cutter cutter;  // I/O thread only
+    session state;
+    std::mt19937_64 cuts;
+    std::string out;  // the write send_for_session makes, kept for its buffer
 };
 
 // What the I/O thread waits on in one round.
@@ -32,9 +43,14 @@ struct quote_server::snapshot {
     std::vector<std::shared_ptr<connection>> open;
 };
 
-quote_server::quote_server(std::uint16_t port) : m_start_ticks(platform::perf_counter()) {
+quote_server::quote_server(server_setup setup)
+    : m_split(setup.split_writes),
+      m_seed(setup.seed),
+      m_log(std::move(setup.log)),
+      m_script(std::move(setup.script)),
+      m_start_ticks(platform::perf_counter()) {
     platform::sockets_startup();
-    m_listener = platform::socket_listen_loopback(port, &m_port);
+    m_listener = platform::socket_listen_loopback(setup.port, &m_port);
     platform::thread_start(&quote_server::_th_io, this, &m_thread, nullptr);
 }
 
@@ -95,6 +111,15 @@ bool quote_server::wait_open_count(std::size_t count, int timeout_ms) const {
 
 bool quote_server::wait_closed(std::size_t number, int timeout_ms) const {
     return wait_for([&] { return number < accepted_count() && !is_open(number); }, timeout_ms);
+}
+
+std::map<std::size_t, session> quote_server::sessions() const {
+    std::map<std::size_t, session> found;
+    for (const auto& c : targets(all_connections)) {
+        std::lock_guard<std::mutex> guard(c->lock);
+        if (c->open.load()) found.emplace(c->number, c->state);
+    }
+    return found;
 }
 
 // ---- the record
@@ -170,16 +195,33 @@ std::vector<std::shared_ptr<quote_server::connection>> quote_server::targets(
     return open;
 }
 
-bool quote_server::send_all(connection& c, const std::string& bytes) {
+bool quote_server::send_all(connection& c, const std::string& bytes) const {
     std::lock_guard<std::mutex> guard(c.lock);
+    return send_locked(c, bytes);
+}
+
+bool quote_server::send_locked(connection& c, const std::string& bytes) const {
     if (!c.open.load()) return false;
+    std::vector<std::size_t> ends;
+    if (m_split && bytes.size() > 1) {
+        std::uniform_int_distribution<std::size_t> offset(1, bytes.size() - 1);
+        for (int i = std::uniform_int_distribution<int>(0, 3)(c.cuts); i > 0; --i) {
+            ends.push_back(offset(c.cuts));
+        }
+        std::sort(ends.begin(), ends.end());
+    }
+    ends.push_back(bytes.size());
     std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const int n = platform::socket_send(c.socket, bytes.data() + sent,
-                                            static_cast<int>(bytes.size() - sent));
-        // The I/O thread notices the broken connection on its next read and closes it.
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
+    for (std::size_t end : ends) {
+        if (end <= sent) continue;
+        if (sent > 0) platform::sleep_ms(split_pause_ms);
+        while (sent < end) {
+            const int n =
+                platform::socket_send(c.socket, bytes.data() + sent, static_cast<int>(end - sent));
+            // The I/O thread notices the broken connection on its next read and closes it.
+            if (n <= 0) return false;
+            sent += static_cast<std::size_t>(n);
+        }
     }
     return true;
 }
@@ -245,6 +287,19 @@ bool quote_server::send_quote(std::size_t which, char exchange_code,
 
 bool quote_server::send_heartbeat(std::size_t which, std::int64_t send_time) {
     return send_raw(which, heartbeat_bytes(send_time));
+}
+
+std::uint64_t quote_server::send_for_session(std::size_t which, const quote_maker& make) {
+    const auto addressed = targets(which);
+    if (addressed.size() != 1) return 0;
+    connection& c = *addressed[0];
+    std::lock_guard<std::mutex> guard(c.lock);
+    if (!c.open.load()) return 0;
+    c.out.clear();
+    const std::uint64_t count = make(c.state, c.out);
+    if (count == 0 || !send_locked(c, c.out)) return 0;
+    c.state.quotes += count;
+    return count;
 }
 
 // ---- faults
@@ -370,10 +425,11 @@ void quote_server::accept_pending(std::uint64_t listen_generation) {
         }
         // Pieces of a split send must leave as separate segments.
         platform::socket_set_nodelay(s);
-        accepted = std::make_shared<connection>(m_connections.size(), s);
+        accepted = std::make_shared<connection>(m_connections.size(), s, m_seed);
         m_connections.push_back(accepted);
     }
     m_changed.notify();
+    log("client " + std::to_string(accepted->number) + ": connected");
 }
 
 void quote_server::read_from(const std::shared_ptr<connection>& c) {
@@ -384,9 +440,17 @@ void quote_server::read_from(const std::shared_ptr<connection>& c) {
         if (!c->open.load()) return;
         n = platform::socket_recv(c->socket, buffer, static_cast<int>(sizeof buffer));
     }
-    if (n <= 0) {  // the client has closed or reset the connection
-        close(*c, false);
+    if (n <= 0) {
+        // The client has closed or reset the connection, unless this side closed it meanwhile.
+        if (!close(*c, false)) return;
         m_changed.notify();
+        std::uint64_t quotes;
+        {
+            std::lock_guard<std::mutex> guard(c->lock);
+            quotes = c->state.quotes;
+        }
+        log("client " + std::to_string(c->number) + ": disconnected (" + std::to_string(quotes) +
+            " quotes sent)");
         return;
     }
     for (request& r : c->cutter.feed(buffer, static_cast<std::size_t>(n), elapsed_ms())) {
@@ -395,17 +459,27 @@ void quote_server::read_from(const std::shared_ptr<connection>& c) {
 }
 
 void quote_server::handle(const std::shared_ptr<connection>& c, request&& req) {
-    std::string reply;
+    reply answer;
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (req.type == 'L' && !req.unknown) ++m_logins;
-        reply = scripted_reply(m_script, req, m_logins);
-        // Recorded before the reply leaves, so that whoever has seen the reply also finds the
-        // request.
-        m_requests.push_back(std::move(req));
+        // The session changes and the reply leaves under the connection's lock, so that what
+        // send_for_session finds registered matches what the client has been told.
+        std::lock_guard<std::mutex> connection_guard(c->lock);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (req.type == 'L' && !req.unknown) ++m_logins;
+            answer = scripted_reply(m_script, c->state, req, m_logins);
+            // Recorded before the reply leaves, so that whoever has seen the reply also finds
+            // the request.
+            m_requests.push_back(std::move(req));
+        }
+        if (!answer.bytes.empty()) send_locked(*c, answer.bytes);
     }
-    if (!reply.empty()) send_all(*c, reply);
     m_changed.notify();
+    log(answer.event);
+}
+
+void quote_server::log(const std::string& line) const {
+    if (m_log && !line.empty()) m_log(line);
 }
 
 std::int64_t quote_server::elapsed_ms() const {

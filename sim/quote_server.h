@@ -1,12 +1,13 @@
 // Internal to the simulator, tests, benchmarks and the demo. A quote server on 127.0.0.1 for
-// the client library to talk to over real TCP: it records every request, answers by a
-// replaceable script, and lets a test send any bytes and cause faults.
+// the client library to talk to over real TCP: it records every request, answers it by its
+// script (sim/reply_script.h), and lets a test send any bytes and cause faults.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,13 +24,28 @@ namespace sim {
 // Addresses every open connection in the send and drop operations.
 constexpr std::size_t all_connections = static_cast<std::size_t>(-1);
 
+// Everything a server needs before its first connection: it is in force from the moment the
+// server listens.
+struct server_setup {
+    std::uint16_t port = 0;  // 0: an ephemeral port
+    reply_script script;
+    // Every write leaves in one to four pieces cut at random offsets, a millisecond apart, so
+    // that a client reads them apart; the cuts follow from `seed`.
+    bool split_writes = false;
+    std::uint64_t seed = 1;
+    // Gets the script's line for every answered request and one for every connection accepted
+    // or ended by the client, on the I/O thread, with no lock of the server held.
+    std::function<void(const std::string& line)> log;
+};
+
 // Its own I/O thread accepts, reads and sends the scripted answers; every public method is safe
 // from any thread. Owns the listener, the connections and that thread; m_lock guards the lists,
-// the listener and the script, and each connection's lock its socket (reads, sends, the close).
+// the listener and the script, and each connection's lock its socket (reads, sends, the close)
+// and its session. A thread that takes both takes the connection's lock first.
 class quote_server {
 public:
-    // Listens on 127.0.0.1:port (0: an ephemeral port) and starts the I/O thread.
-    explicit quote_server(std::uint16_t port = 0);
+    // Listens on 127.0.0.1:setup.port and starts the I/O thread.
+    explicit quote_server(server_setup setup = {});
     // Stops the I/O thread, waits for it and closes every socket.
     ~quote_server();
     quote_server(const quote_server&) = delete;
@@ -39,8 +55,8 @@ public:
     std::uint16_t port() const { return m_port; }
     bool listening() const;
 
-    // The automatic answers. Changes apply to requests handled after the call; `change` runs
-    // under the server's lock and must not call the server.
+    // The script. Changes apply to requests handled after the call; `change` runs under the
+    // server's lock and must not call the server.
     reply_script script() const;
     void set_script(const reply_script& script);
     void update_script(const std::function<void(reply_script&)>& change);
@@ -52,6 +68,8 @@ public:
     bool wait_accepted(std::size_t count, int timeout_ms) const;
     bool wait_open_count(std::size_t count, int timeout_ms) const;
     bool wait_closed(std::size_t connection, int timeout_ms) const;
+    // The sessions of the open connections, by connection number.
+    std::map<std::size_t, session> sessions() const;
 
     // The record of requests, in arrival order. A request appears in it only after its
     // scripted answer has been sent.
@@ -89,6 +107,13 @@ public:
     bool send_quote(std::size_t connection, char exchange_code,
                     const OrvMarketDepthQuoteData& quote);
     bool send_heartbeat(std::size_t connection, std::int64_t send_time);
+    // One write of quotes made for the connection's session: `make` appends quote messages to
+    // `bytes` for what the session has registered and returns how many it appended. It runs,
+    // and the write goes, under the connection's lock, so that no quote follows the reply that
+    // unregisters its symbol; `make` must not call the server. Returns the quotes sent (0 when
+    // the connection is not open or nothing was made).
+    using quote_maker = std::function<std::uint64_t(const session& state, std::string& bytes)>;
+    std::uint64_t send_for_session(std::size_t connection, const quote_maker& make);
 
     // Faults. drop closes a connection (with reset: SO_LINGER 0, so the client sees a reset
     // instead of an orderly end; wine shows both alike); false when it was not open. These
@@ -111,11 +136,16 @@ private:
     void read_from(const std::shared_ptr<connection>& c);
     void handle(const std::shared_ptr<connection>& c, request&& req);
     std::vector<std::shared_ptr<connection>> targets(std::size_t which) const;
-    static bool send_all(connection& c, const std::string& bytes);
+    bool send_all(connection& c, const std::string& bytes) const;
+    bool send_locked(connection& c, const std::string& bytes) const;
+    void log(const std::string& line) const;
     static bool close(connection& c, bool reset);
     std::int64_t elapsed_ms() const;
     void wait_io_round() const;
 
+    const bool m_split;
+    const std::uint64_t m_seed;
+    const std::function<void(const std::string&)> m_log;
     mutable std::mutex m_lock;
     platform::socket_t m_listener = platform::invalid_socket;
     std::uint64_t m_listen_generation = 0;  // changes with every close or open of the listener

@@ -1,6 +1,6 @@
-// Internal to the simulator command and its tests. Where the simulator's engine gets quotes
-// that it does not invent: the engine answers the requests and keeps the sessions, and asks a
-// source what each session is due to receive.
+// Internal to the simulator command and its tests. Where the quote stream gets quotes that it
+// does not invent: the server's script answers the requests and keeps the sessions, and the
+// stream asks a source what each session is due to receive.
 #pragma once
 
 #include <chrono>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "sim/instruments.h"
-#include "sim/request_desk.h"
+#include "sim/reply_script.h"
 
 namespace sim {
 
@@ -27,22 +27,24 @@ struct source_batch {
     }
 };
 
-// The engine's thread only: a source keeps its per-connection state without a lock.
+// The stream's thread only: a source keeps its per-connection state without a lock.
 class quote_source {
 public:
     using clock = std::chrono::steady_clock;
 
     virtual ~quote_source() = default;
 
-    // What the symbol list offers; a session's registrations are positions in this list.
+    // What the symbol list offers; a session registers their wire symbols.
     virtual const std::vector<instrument>& instruments() const = 0;
 
-    // The quote messages due to `session` by `now`, a bounded batch, into the cleared `batch`.
-    virtual void take_due(const client_session& session, clock::time_point now,
+    // The quote messages due to `connection`, in state `state`, by `now`: a bounded batch,
+    // into the cleared `batch`. Called under the connection's lock (quote_server::
+    // send_for_session), so that `state` is what the client has been told.
+    virtual void take_due(std::size_t connection, const session& state, clock::time_point now,
                           source_batch& batch) = 0;
 
-    // When `session` may next be due something; clock::time_point::max() for nothing yet.
-    virtual clock::time_point next_due(const client_session& session,
+    // When `connection` may next be due something; clock::time_point::max() for nothing yet.
+    virtual clock::time_point next_due(std::size_t connection, const session& state,
                                        clock::time_point now) const = 0;
 
     // The connection has ended; whatever the source kept for it goes.

@@ -1,38 +1,35 @@
 #include "sim/quote_stream.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iterator>
-#include <random>
+#include <set>
 
+#include "sim/instruments.h"
 #include "sim/messages.h"
+#include "tools/md5.h"
 
 namespace sim {
 
 namespace {
 
-// The serving thread looks at the server at least this often even when nothing is due.
+// The streaming thread looks at the server at least this often even when nothing is due.
 constexpr std::chrono::milliseconds idle_wait{50};
+// The first bytes of the server's messages; junk must begin with something else.
+constexpr const char* message_types = "AFHIMQ";
 
 sim_options with_seed(sim_options options) {
     if (options.seed == 0) options.seed = std::random_device{}() | 1u;
     return options;
 }
 
-// The desk answers every request, so the server's own script must answer none: by default it
-// would accept any login. It is silenced right after the server starts listening, before a
-// client has had the time to send anything.
-void silence(reply_script& script) {
-    script.login.silent = true;
-    script.relogin.reset();
-    script.nth_login.clear();
-    script.answer_symbol_query = false;
-    script.answer_register = false;
-    script.answer_unregister = false;
-    script.quotes_after_register = 0;
-    script.echo_heartbeat = false;
+std::string md5_of(const std::string& text) {
+    char hex[33];
+    KESTRO::TOOLS::md5_hex(text.data(), static_cast<std::uint32_t>(text.size()), hex);
+    return hex;
 }
 
 std::chrono::steady_clock::duration seconds(double count) {
@@ -49,17 +46,36 @@ std::string clock_text() {
 
 }  // namespace
 
+server_setup setup_for(const sim_options& options, const std::vector<instrument>& list) {
+    server_setup setup;
+    setup.port = options.port;
+    reply_script& script = setup.script;
+    script.strict = true;
+    for (const auto& user : effective_users(options))
+        script.users[user.first] = md5_of(user.second);
+    if (options.refuse_login) script.login = {'N', "login refused", false};
+    script.symbols.clear();
+    for (const instrument& item : list) script.symbols.push_back({item.exchange_code, item.symbol});
+    script.end_symbol_list = !options.no_list_end;
+    setup.split_writes = options.split;
+    setup.seed = options.seed * 7919u;
+    return setup;
+}
+
 quote_stream::quote_stream(const sim_options& options, log_fn log,
                            std::unique_ptr<quote_source> source)
     : m_options(with_seed(options)),
       m_log(std::move(log)),
       m_source(std::move(source)),
-      m_server(m_options.port),
-      m_desk(m_options, m_source ? m_source->instruments() : default_instruments()),
+      m_server([this] {
+          server_setup setup =
+              setup_for(m_options, m_source ? m_source->instruments() : default_instruments());
+          setup.log = [this](const std::string& line) { this->log(line); };
+          return setup;
+      }()),
       m_market(default_instruments(), m_options.seed),
-      m_writer(m_server, m_options.split, m_options.garbage_every, m_options.seed * 7919u),
-      m_start(clock::now()) {
-    m_server.update_script(silence);
+      m_start(clock::now()),
+      m_random(m_options.seed) {
     m_thread = std::thread([this] { run(); });
 }
 
@@ -73,109 +89,82 @@ void quote_stream::stop() {
 }
 
 void quote_stream::log(const std::string& event) const {
-    if (m_log) m_log(clock_text() + event);
+    if (!m_log) return;
+    std::lock_guard<std::mutex> guard(m_log_lock);
+    m_log(clock_text() + event);
 }
 
 void quote_stream::run() {
     while (!m_stop.load()) {
-        wait_for_work(clock::now());
+        const clock::time_point before = clock::now();
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+            std::max(next_deadline(before) - before, clock::duration::zero()));
+        m_server.wait_for([this] { return m_stop.load() || m_server.accepted_count() != m_known; },
+                          static_cast<int>(wait.count()));
         const clock::time_point now = clock::now();
-        // A request implies its connection was accepted before it, so connections are looked
-        // at after the requests were taken: every request then finds its session.
-        take_requests();
-        take_new_connections(now);
-        answer_requests();
-        close_ended(now);
+        // The server has answered them; one running for days must not keep them all.
+        m_server.clear_requests();
+        follow_connections(now);
+        drop_expired(now);
         send_quotes(now);
         send_heartbeats(now);
-        m_clients.store(m_sessions.size());
     }
 }
 
-void quote_stream::take_requests() {
-    // Taking empties the server's record, so that a server running for days does not grow.
-    std::vector<request> taken = m_server.take_requests();
-    m_fresh.insert(m_fresh.end(), std::make_move_iterator(taken.begin()),
-                   std::make_move_iterator(taken.end()));
+void quote_stream::follow_connections(clock::time_point now) {
+    m_known = m_server.accepted_count();
+    m_sessions = m_server.sessions();
+    for (const auto& entry : m_sessions) {
+        m_timers.emplace(entry.first, timers{now, now + seconds(m_options.heartbeat_seconds)});
+    }
+    for (auto it = m_timers.begin(); it != m_timers.end();) {
+        const std::size_t connection = (it++)->first;
+        if (m_sessions.count(connection) == 0) forget(connection);
+    }
 }
 
-void quote_stream::wait_for_work(clock::time_point now) {
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-        std::max(next_deadline(now) - now, clock::duration::zero()));
-    // The condition runs on this thread, so it may take the requests itself: any new one, a
-    // new connection or a closed one ends the wait.
-    m_server.wait_for(
-        [this] {
-            if (m_stop.load()) return true;
-            take_requests();
-            return !m_fresh.empty() || m_server.accepted_count() != m_known ||
-                   m_server.open_count() != m_sessions.size();
-        },
-        static_cast<int>(wait.count()));
+void quote_stream::forget(std::size_t connection) {
+    m_sessions.erase(connection);
+    m_timers.erase(connection);
+    if (m_source) m_source->end(connection);
 }
 
 quote_stream::clock::time_point quote_stream::next_deadline(clock::time_point now) const {
     clock::time_point deadline = now + idle_wait;
     for (const auto& entry : m_sessions) {
-        const client_session& session = entry.second;
+        const session& state = entry.second;
+        const timers& times = m_timers.at(entry.first);
         if (m_source) {
-            deadline = std::min(deadline, m_source->next_due(session, now));
-        } else if (session.logged_in && !session.registered.empty()) {
+            deadline = std::min(deadline, m_source->next_due(entry.first, state, now));
+        } else if (state.logged_in && !state.registered.empty()) {
             const double round = static_cast<double>(m_ticks + 1) / m_options.rate;
             deadline = std::min(deadline, m_start + seconds(round));
         }
-        if (session.logged_in && m_options.heartbeat_seconds > 0) {
-            deadline = std::min(deadline, session.next_heartbeat);
+        if (state.logged_in && m_options.heartbeat_seconds > 0) {
+            deadline = std::min(deadline, times.next_heartbeat);
         }
         if (m_options.drop_after_seconds > 0) {
-            deadline = std::min(deadline, session.accepted + seconds(m_options.drop_after_seconds));
+            deadline = std::min(deadline, times.accepted + seconds(m_options.drop_after_seconds));
         }
     }
     return deadline;
 }
 
-void quote_stream::take_new_connections(clock::time_point now) {
-    const std::size_t accepted = m_server.accepted_count();
-    for (; m_known < accepted; ++m_known) {
-        client_session session;
-        session.number = m_known;
-        session.accepted = now;
-        session.next_heartbeat = now + seconds(m_options.heartbeat_seconds);
-        m_sessions.emplace(m_known, session);
-        log("client " + std::to_string(m_known) + ": connected");
-    }
-}
-
-void quote_stream::answer_requests() {
-    std::vector<request> batch;
-    batch.swap(m_fresh);
-    for (const request& req : batch) {
-        const auto found = m_sessions.find(req.connection);
-        if (found == m_sessions.end()) continue;  // its connection has already ended
-        const desk_answer answer = m_desk.answer(found->second, req);
-        if (!answer.bytes.empty()) m_writer.send(req.connection, answer.bytes);
-        if (!answer.event.empty()) log(answer.event);
-    }
-}
-
-void quote_stream::close_ended(clock::time_point now) {
-    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        const client_session& session = it->second;
-        const std::string who = "client " + std::to_string(session.number) + ": ";
-        const bool expired = m_options.drop_after_seconds > 0 &&
-                             now - session.accepted >= seconds(m_options.drop_after_seconds);
-        if (expired && m_server.drop(session.number)) {
-            char after[32];
-            std::snprintf(after, sizeof after, "%g", m_options.drop_after_seconds);
-            log(who + "dropped after " + after + " s (--drop-after)");
-        } else if (m_server.is_open(session.number)) {
+void quote_stream::drop_expired(clock::time_point now) {
+    if (m_options.drop_after_seconds <= 0) return;
+    for (auto it = m_timers.begin(); it != m_timers.end();) {
+        if (now - it->second.accepted < seconds(m_options.drop_after_seconds)) {
             ++it;
             continue;
-        } else {
-            log(who + "disconnected (" + std::to_string(session.quotes) + " quotes sent)");
         }
-        if (m_source) m_source->end(session.number);
-        it = m_sessions.erase(it);
+        const std::size_t connection = (it++)->first;
+        if (m_server.drop(connection)) {
+            char after[32];
+            std::snprintf(after, sizeof after, "%g", m_options.drop_after_seconds);
+            log("client " + std::to_string(connection) + ": dropped after " + after +
+                " s (--drop-after)");
+        }
+        forget(connection);
     }
 }
 
@@ -190,50 +179,87 @@ void quote_stream::send_quotes(clock::time_point now) {
     const std::uint64_t rounds = std::min(due - m_ticks, most);
     m_ticks = due;
 
-    std::map<std::size_t, std::vector<std::size_t>> readers;  // instrument -> connections
+    std::set<std::size_t> wanted;  // instruments some logged-in connection has registered
     for (const auto& entry : m_sessions) {
         if (!entry.second.logged_in) continue;
-        for (std::size_t index : entry.second.registered) readers[index].push_back(entry.first);
-    }
-    if (readers.empty()) return;
-    std::map<std::size_t, std::vector<std::string>> outgoing;  // connection -> quote messages
-    const quote_stamp stamp = stamp_now();
-    for (std::uint64_t round = 0; round < rounds; ++round) {
-        for (const auto& reader : readers) {
-            const std::string bytes = quote_bytes(m_market.at(reader.first).exchange_code,
-                                                  m_market.next_quote(reader.first, stamp));
-            for (std::size_t connection : reader.second) outgoing[connection].push_back(bytes);
+        for (const std::string& symbol : entry.second.registered) {
+            const std::size_t index = find_instrument(default_instruments(), symbol);
+            if (index < m_market.size()) wanted.insert(index);
         }
     }
-    for (const auto& out : outgoing) {
-        client_session& session = m_sessions[out.first];
-        const std::uint64_t before = session.quotes;
-        m_writer.send_quotes(out.first, out.second, session.quotes);
-        m_quotes_sent.fetch_add(session.quotes - before);
+    if (wanted.empty()) return;
+    const quote_stamp stamp = stamp_now();
+    for (std::uint64_t round = 0; round < rounds; ++round) {
+        std::map<std::string, std::string> quotes;
+        for (std::size_t index : wanted) {
+            const instrument& item = m_market.at(index);
+            quotes[item.symbol] =
+                quote_bytes(item.exchange_code, m_market.next_quote(index, stamp));
+        }
+        // Each connection gets what it still has registered when the write leaves.
+        for (auto& entry : m_sessions) {
+            if (!entry.second.logged_in) continue;
+            const std::uint64_t sent = m_server.send_for_session(
+                entry.first, [&](const session& state, std::string& bytes) {
+                    std::uint64_t count = 0;
+                    for (const auto& quote : quotes) {
+                        if (state.registered.count(quote.first) == 0) continue;
+                        bytes += quote.second;
+                        ++count;
+                    }
+                    return count;
+                });
+            count_sent(entry.first, entry.second, sent);
+        }
     }
 }
 
 void quote_stream::send_from_source(clock::time_point now) {
     for (auto& entry : m_sessions) {
         m_batch.clear();
-        m_source->take_due(entry.second, now, m_batch);
+        // The batch's buffer and the server's trade places, so that neither grows anew.
+        const std::uint64_t sent =
+            m_server.send_for_session(entry.first, [&](const session& state, std::string& bytes) {
+                m_source->take_due(entry.first, state, now, m_batch);
+                bytes.swap(m_batch.bytes);
+                return m_batch.quotes;
+            });
         if (!m_batch.event.empty()) log(m_batch.event);
-        if (m_batch.quotes == 0) continue;
-        m_writer.send(entry.first, m_batch.bytes);
-        entry.second.quotes += m_batch.quotes;
-        m_quotes_sent.fetch_add(m_batch.quotes);
+        count_sent(entry.first, entry.second, sent);
+    }
+}
+
+// Counts what went to `connection` and follows it with junk each time the count passes a
+// multiple of --garbage-every.
+void quote_stream::count_sent(std::size_t connection, session& state, std::uint64_t sent) {
+    m_quotes_sent.fetch_add(sent);
+    const std::uint64_t before = state.quotes;
+    state.quotes += sent;
+    const unsigned every = m_options.garbage_every;
+    if (every != 0 && before / every != (before + sent) / every) {
+        m_server.send_raw(connection, junk());
     }
 }
 
 void quote_stream::send_heartbeats(clock::time_point now) {
     if (m_options.heartbeat_seconds <= 0) return;
-    for (auto& entry : m_sessions) {
-        client_session& session = entry.second;
-        if (!session.logged_in || now < session.next_heartbeat) continue;
-        m_writer.send(session.number,
-                      heartbeat_bytes(static_cast<std::int64_t>(std::time(nullptr))));
-        session.next_heartbeat = now + seconds(m_options.heartbeat_seconds);
+    for (const auto& entry : m_sessions) {
+        timers& times = m_timers.at(entry.first);
+        if (!entry.second.logged_in || now < times.next_heartbeat) continue;
+        m_server.send_heartbeat(entry.first, static_cast<std::int64_t>(std::time(nullptr)));
+        times.next_heartbeat = now + seconds(m_options.heartbeat_seconds);
     }
+}
+
+std::string quote_stream::junk() {
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<std::size_t> length(8, 40);
+    std::string bytes(length(m_random), '\0');
+    for (char& c : bytes) c = static_cast<char>(byte(m_random));
+    while (bytes[0] == '\0' || std::strchr(message_types, bytes[0]) != nullptr) {
+        bytes[0] = static_cast<char>(byte(m_random));
+    }
+    return bytes;
 }
 
 }  // namespace sim

@@ -21,12 +21,8 @@ constexpr std::chrono::seconds settle_time{1};
 constexpr std::size_t batch_records = 1024;
 constexpr std::size_t quote_message_head = offsetof(oqs_quote_msg, quote);
 
-std::string who(const client_session& session) {
-    return "client " + std::to_string(session.number) + ": ";
-}
-
-void note(std::string& event, const client_session& session, const std::string& what) {
-    event += event.empty() ? who(session) + what : ", " + what;
+void note(std::string& event, std::size_t connection, const std::string& what) {
+    event += event.empty() ? "client " + std::to_string(connection) + ": " + what : ", " + what;
 }
 
 }  // namespace
@@ -131,33 +127,33 @@ replay_source::clock::time_point replay_source::due_at(const cursor& c) const {
                         std::chrono::duration<double, std::nano>(offset_ns));
 }
 
-void replay_source::take_due(const client_session& session, clock::time_point now,
+void replay_source::take_due(std::size_t connection, const session& state, clock::time_point now,
                              source_batch& batch) {
-    if (!session.logged_in) return;
-    auto found = m_cursors.find(session.number);
+    if (!state.logged_in) return;
+    auto found = m_cursors.find(connection);
     if (found == m_cursors.end()) {
-        if (session.registered.empty()) return;
-        found = m_cursors.emplace(session.number, std::make_unique<cursor>()).first;
+        if (state.registered.empty()) return;
+        found = m_cursors.emplace(connection, std::make_unique<cursor>()).first;
         found->second->registrations_changed = now;
     }
     cursor& c = *found->second;
     if (!c.started) {
-        if (session.registered.size() != c.registrations) {
-            c.registrations = session.registered.size();
+        if (state.registered.size() != c.registrations) {
+            c.registrations = state.registered.size();
             c.registrations_changed = now;
         }
         if (!ready(c, now)) return;
         c.started = true;
         if (!begin_pass(c, now)) {
-            note(batch.event, session, "replay failed: " + c.reader.error());
+            note(batch.event, connection, "replay failed: " + c.reader.error());
             return;
         }
-        note(batch.event, session, "replay started");
+        note(batch.event, connection, "replay started");
     }
     for (std::size_t looked = 0; c.next != nullptr && looked < batch_records; ++looked) {
         if (m_settings.speed > 0 && due_at(c) > now) break;
         const std::size_t position = position_of(c.next);
-        if (session.registered.count(position) != 0) {
+        if (position < m_list.size() && state.registered.count(m_list[position].symbol) != 0) {
             append_message(c.next, position, batch.bytes);
             ++batch.quotes;
             ++c.sent;
@@ -166,25 +162,26 @@ void replay_source::take_due(const client_session& session, clock::time_point no
         if (c.next != nullptr) continue;
         const std::string sent = std::to_string(c.sent) + " quotes sent";
         if (c.reader.error().empty() && !m_settings.loop) {
-            note(batch.event, session, "replay finished, " + sent);
+            note(batch.event, connection, "replay finished, " + sent);
         } else if (c.reader.error().empty() && begin_pass(c, now)) {
-            note(batch.event, session, "replay starts over after " + sent + " (--loop)");
+            note(batch.event, connection, "replay starts over after " + sent + " (--loop)");
         } else {
-            note(batch.event, session, "replay failed after " + sent + ": " + c.reader.error());
+            note(batch.event, connection, "replay failed after " + sent + ": " + c.reader.error());
         }
     }
 }
 
-replay_source::clock::time_point replay_source::next_due(const client_session& session,
+replay_source::clock::time_point replay_source::next_due(std::size_t connection,
+                                                         const session& state,
                                                          clock::time_point now) const {
-    if (!session.logged_in) return clock::time_point::max();
-    const auto found = m_cursors.find(session.number);
+    if (!state.logged_in) return clock::time_point::max();
+    const auto found = m_cursors.find(connection);
     if (found == m_cursors.end()) {
-        return session.registered.empty() ? clock::time_point::max() : now;
+        return state.registered.empty() ? clock::time_point::max() : now;
     }
     const cursor& c = *found->second;
     if (!c.started) {
-        if (session.registered.size() != c.registrations || ready(c, now)) return now;
+        if (state.registered.size() != c.registrations || ready(c, now)) return now;
         return c.registrations_changed + settle_time;
     }
     if (c.next == nullptr) return clock::time_point::max();

@@ -37,9 +37,10 @@ public:
     std::uint64_t quote_count() const { return m_quotes; }
 
     const std::vector<instrument>& instruments() const override { return m_list; }
-    void take_due(const client_session& session, clock::time_point now,
+    void take_due(std::size_t connection, const session& state, clock::time_point now,
                   source_batch& batch) override;
-    clock::time_point next_due(const client_session& session, clock::time_point now) const override;
+    clock::time_point next_due(std::size_t connection, const session& state,
+                               clock::time_point now) const override;
     void end(std::size_t connection) override;
 
 private:

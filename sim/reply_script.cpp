@@ -1,10 +1,30 @@
 #include "sim/reply_script.h"
 
+#include <algorithm>
+#include <cstdio>
+
+#include "protocol/symbol_names.h"
 #include "sim/messages.h"
 
 namespace sim {
 
 namespace {
+
+std::string prefix(const request& req) {
+    return "client " + std::to_string(req.connection) + ": ";
+}
+
+// A symbol as a person knows it: "0 (Au(T+D))" for a metal code, the text alone otherwise.
+std::string shown(const std::string& symbol) {
+    const char* name = symbol.size() == 1 ? code_to_name(symbol.c_str()) : nullptr;
+    return name == nullptr ? symbol : symbol + " (" + name + ")";
+}
+
+std::string outcome(char result) {
+    if (result == '0') return "ok";
+    if (result == '2') return "ok (already registered)";
+    return std::string("refused (") + result + ")";
+}
 
 const login_answer& login_rule(const reply_script& script, std::size_t login_number) {
     const auto nth = script.nth_login.find(login_number);
@@ -19,48 +39,104 @@ char result_for(const std::map<std::string, char>& overrides, char fallback,
     return found == overrides.end() ? fallback : found->second;
 }
 
-std::string symbol_list(const reply_script& script) {
+bool listed(const reply_script& script, const std::string& symbol) {
+    return std::any_of(script.symbols.begin(), script.symbols.end(),
+                       [&](const symbol_entry& entry) { return entry.symbol == symbol; });
+}
+
+reply login(const reply_script& script, session& state, const request& req,
+            std::size_t login_number) {
+    const std::string who = prefix(req) + "login " + req.user_id;
+    const login_answer& rule = login_rule(script, login_number);
+    state.logged_in = false;
+    if (rule.silent) return {{}, who + " not answered"};
+    char result = rule.result;
+    std::string text = rule.text;
+    std::string why = text;
+    if (result == 'Y' && !script.users.empty()) {
+        const auto found = script.users.find(req.user_id);
+        if (found == script.users.end() || found->second != req.password_md5) {
+            result = login_bad_credentials;
+            text = "bad user or password";
+            why = found == script.users.end() ? "unknown user" : "wrong password";
+        }
+    }
+    if (result != 'Y') return {login_reply_bytes(result, text), who + " refused (" + why + ")"};
+    state.logged_in = true;
+    state.user = req.user_id;
+    return {login_reply_bytes('Y', text), who + " accepted"};
+}
+
+reply symbol_list(const reply_script& script, const session& state, const request& req) {
+    if (!script.answer_symbol_query) return {};
+    if (script.strict && !state.logged_in) {
+        return {{}, prefix(req) + "symbol list asked before login, ignored"};
+    }
     std::string bytes;
     for (const symbol_entry& entry : script.symbols) {
         bytes += symbol_bytes(entry.exchange_code, entry.symbol);
     }
-    if (script.end_symbol_list) bytes += symbol_end_bytes();
-    return bytes;
+    std::string event =
+        prefix(req) + "symbol list sent (" + std::to_string(script.symbols.size()) + " symbols";
+    if (script.end_symbol_list) {
+        bytes += symbol_end_bytes();
+        return {bytes, event + ")"};
+    }
+    return {bytes, event + ", no end)"};
 }
 
-std::string register_reply(const reply_script& script, const request& req) {
-    const char result = result_for(script.register_result_for, script.register_result, req.symbol);
+reply registration(const reply_script& script, session& state, const request& req) {
+    const bool subscribe = req.type == 'N';
+    if (subscribe ? !script.answer_register : !script.answer_unregister) return {};
+    char result =
+        subscribe ? result_for(script.register_result_for, script.register_result, req.symbol)
+                  : result_for(script.unregister_result_for, script.unregister_result, req.symbol);
+    const bool known = state.registered.count(req.symbol) == 1;
+    if (script.strict) {
+        if (!state.logged_in) {
+            result = reply_not_logged_in;
+        } else if (subscribe ? !listed(script, req.symbol) : !known) {
+            result = reply_unknown_symbol;
+        } else if (subscribe && known) {
+            result = '2';
+        }
+    }
+    const std::string event = prefix(req) + (subscribe ? "register " : "unregister ") +
+                              shown(req.symbol) + " " + outcome(result);
+    if (!subscribe) {
+        if (result == '0') state.registered.erase(req.symbol);
+        return {unregister_reply_bytes(result, req.exchange_code, req.symbol), event};
+    }
     std::string bytes = register_reply_bytes(result, req.exchange_code, req.symbol);
     if (result == '0' || result == '2') {
+        state.registered.insert(req.symbol);
         for (int i = 0; i < script.quotes_after_register; ++i) {
             bytes += quote_bytes(req.exchange_code, make_quote(req.symbol, i));
         }
     }
-    return bytes;
+    return {bytes, event};
 }
 
 }  // namespace
 
-std::string scripted_reply(const reply_script& script, const request& req,
-                           std::size_t login_number) {
-    if (req.unknown) return {};
+reply scripted_reply(const reply_script& script, session& state, const request& req,
+                     std::size_t login_number) {
+    if (req.unknown) {
+        char line[96];
+        std::snprintf(line, sizeof line, "unknown request type 0x%02X (%zu bytes), ignored",
+                      static_cast<unsigned>(static_cast<unsigned char>(req.type)), req.raw.size());
+        return {{}, prefix(req) + line};
+    }
     switch (req.type) {
-        case 'L': {
-            const login_answer& answer = login_rule(script, login_number);
-            return answer.silent ? std::string() : login_reply_bytes(answer.result, answer.text);
-        }
+        case 'L':
+            return login(script, state, req, login_number);
         case 'S':
-            return script.answer_symbol_query ? symbol_list(script) : std::string();
+            return symbol_list(script, state, req);
         case 'N':
-            return script.answer_register ? register_reply(script, req) : std::string();
-        case 'R': {
-            if (!script.answer_unregister) return {};
-            const char result =
-                result_for(script.unregister_result_for, script.unregister_result, req.symbol);
-            return unregister_reply_bytes(result, req.exchange_code, req.symbol);
-        }
-        case 'H':
-            return script.echo_heartbeat ? heartbeat_bytes(req.send_time) : std::string();
+        case 'R':
+            return registration(script, state, req);
+        case 'H':  // too frequent to log
+            return {script.echo_heartbeat ? heartbeat_bytes(req.send_time) : std::string(), {}};
         default:
             return {};
     }

@@ -1,11 +1,14 @@
-// Internal to the simulator. What the server answers by itself to each request: the script is a
-// plain value the server copies under its lock; scripted_reply is a pure function of it, safe
-// from any thread.
+// Internal to the simulator. The one answer engine of every simulated server, the tests' and
+// oqs_sim's alike: what the server answers to each request, given a script (a plain value the
+// server copies under its lock) and what the requesting connection has done so far.
+// scripted_reply is a function of its arguments only: safe from any thread.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,12 @@ struct login_answer {
     bool silent = false;
 };
 
-// The server's automatic behaviour, a plain value: by default it accepts every login, lists
+// Result characters of a server that checks what it is asked (see reply_script::strict).
+constexpr char login_bad_credentials = 'P';
+constexpr char reply_unknown_symbol = 'U';
+constexpr char reply_not_logged_in = 'L';
+
+// The server's behaviour, a plain value: by default it accepts every login, lists
 // sample_symbols() with the end of the list, and registers and unregisters everything with '0'.
 struct reply_script {
     // Logins are counted over the whole server, from 1. The first rule that applies wins:
@@ -29,6 +37,9 @@ struct reply_script {
     login_answer login;
     std::optional<login_answer> relogin;
     std::map<std::size_t, login_answer> nth_login;
+    // User id -> the upper-case hex MD5 digest of its password. When not empty, a login the
+    // rules accept is refused ('P', "bad user or password") for any other user or digest.
+    std::map<std::string, std::string> users;
 
     // 'S' is answered with one entry per symbol, then the end of the list when end_symbol_list.
     bool answer_symbol_query = true;
@@ -44,6 +55,12 @@ struct reply_script {
     char unregister_result = '0';
     std::map<std::string, char> unregister_result_for;
 
+    // Holds each connection to what it has done, as a real server would: no symbol list
+    // before a login, 'L' for registrations before it, 'U' for a symbol not listed or for
+    // unregistering what is not registered, '2' for a second register. What passes these
+    // checks gets the results above.
+    bool strict = false;
+
     // Quotes (make_quote with sequence 0, 1, ...) sent right behind every accepted register
     // reply ('0' or '2'), in the same write.
     int quotes_after_register = 0;
@@ -52,9 +69,24 @@ struct reply_script {
     bool echo_heartbeat = false;
 };
 
-// The bytes the script sends back for `req` (empty: no answer). `login_number` is the server's
-// count of login requests including this one; it matters for 'L' only.
-std::string scripted_reply(const reply_script& script, const request& req,
-                           std::size_t login_number);
+// What a server knows of one connection. scripted_reply keeps the login and the registrations;
+// the server counts the quotes it sends.
+struct session {
+    bool logged_in = false;
+    std::string user;
+    std::set<std::string> registered;  // wire symbols answered '0' or '2' and not unregistered
+    std::uint64_t quotes = 0;
+};
+
+// What to send back (one write; empty: no answer) and a line for the server's log ("" none).
+struct reply {
+    std::string bytes;
+    std::string event;
+};
+
+// The answer to `req` from a connection in state `state`, which it updates. `login_number`
+// is the server's count of login requests including this one; it matters for 'L' only.
+reply scripted_reply(const reply_script& script, session& state, const request& req,
+                     std::size_t login_number);
 
 }  // namespace sim
