@@ -52,20 +52,4 @@ std::string heartbeat_bytes(std::int64_t send_time) {
     return bytes_of(message);
 }
 
-std::size_t request_length(char type) {
-    switch (type) {
-        case 'L':
-            return LOGIN_REQ_LEN;
-        case 'S':
-            return QUERY_SYMBOL_REQ_LEN;
-        case 'N':
-        case 'R':
-            return REG_SYMBOL_REQ_LEN;
-        case 'H':
-            return HEARTBEAT_LEN;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace sim

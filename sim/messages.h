@@ -1,9 +1,8 @@
 // Internal to the simulator and its tests. The server's messages as byte strings, ready to be
 // sent alone, concatenated (several messages in one write) or cut (one message over several
-// writes), and the lengths of the client's requests. Plain functions: safe from any thread.
+// writes). Plain functions: safe from any thread.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -29,9 +28,5 @@ std::string unregister_reply_bytes(char result, char exchange_code, const std::s
 std::string quote_bytes(char exchange_code, const OrvMarketDepthQuoteData& quote);
 // 'H': a heartbeat carrying `send_time` (seconds since 1970).
 std::string heartbeat_bytes(std::int64_t send_time);
-
-// The length of a client request of this type ('L', 'S', 'N', 'R', 'H'), 0 for any other byte:
-// a server cuts only requests out of the stream, so a server message type counts as unknown.
-std::size_t request_length(char type);
 
 }  // namespace sim

@@ -1,7 +1,7 @@
 #include "sim/request_cutter.h"
 
+#include "protocol/stream_cutter.h"
 #include "protocol/wire.h"
-#include "sim/messages.h"
 
 namespace sim {
 
@@ -11,8 +11,10 @@ std::vector<request> request_cutter::feed(const char* data, std::size_t length,
     std::vector<request> done;
     std::size_t position = 0;
     while (position < m_pending.size()) {
-        const std::size_t need = request_length(m_pending[position]);
-        if (need == 0) {
+        const message_cut cut = cut_message(m_pending.data() + position,
+                                            static_cast<std::uint32_t>(m_pending.size() - position),
+                                            message_source::client);
+        if (cut.length == 0) {
             // Like the client on its side, a server cannot find the next message boundary after
             // a byte it does not know, so the rest of what it holds is unusable.
             request bad = parse(m_pending.substr(position), time_ms);
@@ -21,9 +23,9 @@ std::vector<request> request_cutter::feed(const char* data, std::size_t length,
             position = m_pending.size();
             break;
         }
-        if (m_pending.size() - position < need) break;
-        done.push_back(parse(m_pending.substr(position, need), time_ms));
-        position += need;
+        if (!cut.whole) break;
+        done.push_back(parse(m_pending.substr(position, cut.length), time_ms));
+        position += cut.length;
     }
     m_pending.erase(0, position);
     return done;
