@@ -42,12 +42,52 @@ function(orvq_version_resource target description)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
 endfunction()
 
-# One static library per layer; include paths are relative to the repository root
-# ("tools/map_str.h"), and the public header is found by its own name.
+# The compiler sees a folder of the tree only through an include folder generated for it in the
+# build tree, build/layers/<folder>, that holds one link: <folder> -> the source folder. Includes
+# stay relative to the repository root ("tools/map_str.h"), but the root itself is on no include
+# path, so a target reaches only the folders it is given.
+function(orvq_folder_include folder out)
+    set(dir ${CMAKE_BINARY_DIR}/layers/${folder})
+    if(NOT IS_SYMLINK ${dir}/${folder})
+        file(MAKE_DIRECTORY ${dir})
+        file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${dir}/${folder} SYMBOLIC)
+    endif()
+    set(${out} ${dir} PARENT_SCOPE)
+endfunction()
+
+# One static library per layer, named for its folder's contents. It sees its own folder and,
+# through DEPS, the folders of the layers below it; whoever links it sees the same. Nothing
+# reaches a layer above, so an include that runs upward does not compile.
 function(orvq_layer name)
     cmake_parse_arguments(L "" "" "SOURCES;DEPS" ${ARGN})
     add_library(${name} STATIC ${L_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/api)
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    orvq_folder_include(${folder} dir)
+    target_include_directories(${name} PUBLIC ${dir})
     target_link_libraries(${name} PUBLIC ${L_DEPS})
     orvq_warnings(${name})
+endfunction()
+
+# A folder of programs (examples, benchmarks): its targets see their own folder besides the
+# layers they link.
+function(orvq_program_folder folder)
+    orvq_folder_include(${folder} dir)
+    get_property(before DIRECTORY PROPERTY INCLUDE_DIRECTORIES)
+    set_property(DIRECTORY APPEND PROPERTY INCLUDE_DIRECTORIES ${dir})
+    add_subdirectory(${folder})
+    set_property(DIRECTORY PROPERTY INCLUDE_DIRECTORIES "${before}")
+endfunction()
+
+# A test that passes only when `header` cannot be included with what `layer` sees: the build's
+# guard against an include that runs upward.
+function(orvq_upward_include_test layer header)
+    set(probe ${CMAKE_CURRENT_BINARY_DIR}/${layer}_upward_probe)
+    file(WRITE ${probe}.cpp "#include \"${header}\"\n")
+    add_library(${layer}_upward_probe OBJECT EXCLUDE_FROM_ALL ${probe}.cpp)
+    target_link_libraries(${layer}_upward_probe PRIVATE ${layer})
+    string(REGEX REPLACE "/.*" "" above ${header})
+    add_test(NAME ${layer}_cannot_include_${above}
+             COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target ${layer}_upward_probe)
+    set_tests_properties(${layer}_cannot_include_${above} PROPERTIES
+                         PASS_REGULAR_EXPRESSION "${header}: No such file")
 endfunction()
