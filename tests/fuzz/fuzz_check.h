@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #condition, __FILE__, \
-                         __LINE__);                                                        \
-            std::abort();                                                                  \
-        }                                                                                  \
-    } while (0)
+inline void fuzz_check(bool holds, const char* condition, const char* file, int line) {
+    if (holds) return;
+    std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", condition, file, line);
+    std::abort();
+}
+
+#define FUZZ_CHECK(condition) fuzz_check((condition), #condition, __FILE__, __LINE__)
