@@ -67,16 +67,6 @@ bool quote_server::listening() const {
     return m_listener != platform::invalid_socket;
 }
 
-reply_script quote_server::script() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_script;
-}
-
-void quote_server::set_script(const reply_script& script) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_script = script;
-}
-
 void quote_server::update_script(const std::function<void(reply_script&)>& change) {
     std::lock_guard<std::mutex> guard(m_lock);
     change(m_script);
@@ -164,13 +154,6 @@ void quote_server::clear_requests() {
     m_requests.clear();
 }
 
-std::vector<request> quote_server::take_requests() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    std::vector<request> taken;
-    taken.swap(m_requests);
-    return taken;
-}
-
 bool quote_server::wait_request(char type, std::size_t count, int timeout_ms) const {
     return wait_for([&] { return request_count(type) >= count; }, timeout_ms);
 }
@@ -256,18 +239,6 @@ bool quote_server::send_raw_split(std::size_t which, const std::string& bytes,
                                   const std::vector<std::size_t>& cuts, int pause_ms) {
     const auto pause = static_cast<std::uint32_t>(pause_ms < 0 ? 0 : pause_ms);
     return send_raw_split(which, bytes, cuts, [pause](std::size_t) { platform::sleep_ms(pause); });
-}
-
-bool quote_server::send_login_reply(std::size_t which, char result, const std::string& text) {
-    return send_raw(which, login_reply_bytes(result, text));
-}
-
-bool quote_server::send_symbol(std::size_t which, char exchange_code, const std::string& symbol) {
-    return send_raw(which, symbol_bytes(exchange_code, symbol));
-}
-
-bool quote_server::send_symbol_end(std::size_t which) {
-    return send_raw(which, symbol_end_bytes());
 }
 
 bool quote_server::send_register_reply(std::size_t which, char result, char exchange_code,

@@ -55,10 +55,8 @@ public:
     std::uint16_t port() const { return m_port; }
     bool listening() const;
 
-    // The script. Changes apply to requests handled after the call; `change` runs under the
+    // Changes the script for requests handled after the call; `change` runs under the
     // server's lock and must not call the server.
-    reply_script script() const;
-    void set_script(const reply_script& script);
     void update_script(const std::function<void(reply_script&)>& change);
 
     // Connections are numbered from 0 in the order of acceptance.
@@ -79,8 +77,6 @@ public:
     std::size_t request_count(char type) const;
     std::size_t login_count() const;  // login requests since the server started
     void clear_requests();
-    // The record so far, emptied in the same step, so that no request falls between the two.
-    std::vector<request> take_requests();
     bool wait_request(char type, std::size_t count, int timeout_ms) const;
     // Waits until `condition` holds; it is checked on every change of the server and every
     // few milliseconds, without any lock of the server held.
@@ -97,9 +93,6 @@ public:
                         const std::function<void(std::size_t)>& between);
     bool send_raw_split(std::size_t connection, const std::string& bytes,
                         const std::vector<std::size_t>& cuts, int pause_ms = 20);
-    bool send_login_reply(std::size_t connection, char result, const std::string& text);
-    bool send_symbol(std::size_t connection, char exchange_code, const std::string& symbol);
-    bool send_symbol_end(std::size_t connection);
     bool send_register_reply(std::size_t connection, char result, char exchange_code,
                              const std::string& symbol);
     bool send_unregister_reply(std::size_t connection, char result, char exchange_code,

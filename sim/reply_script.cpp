@@ -26,19 +26,6 @@ std::string outcome(char result) {
     return std::string("refused (") + result + ")";
 }
 
-const login_answer& login_rule(const reply_script& script, std::size_t login_number) {
-    const auto nth = script.nth_login.find(login_number);
-    if (nth != script.nth_login.end()) return nth->second;
-    if (login_number > 1 && script.relogin) return *script.relogin;
-    return script.login;
-}
-
-char result_for(const std::map<std::string, char>& overrides, char fallback,
-                const std::string& symbol) {
-    const auto found = overrides.find(symbol);
-    return found == overrides.end() ? fallback : found->second;
-}
-
 bool listed(const reply_script& script, const std::string& symbol) {
     return std::any_of(script.symbols.begin(), script.symbols.end(),
                        [&](const symbol_entry& entry) { return entry.symbol == symbol; });
@@ -47,7 +34,7 @@ bool listed(const reply_script& script, const std::string& symbol) {
 reply login(const reply_script& script, session& state, const request& req,
             std::size_t login_number) {
     const std::string who = prefix(req) + "login " + req.user_id;
-    const login_answer& rule = login_rule(script, login_number);
+    const login_answer& rule = login_number > 1 && script.relogin ? *script.relogin : script.login;
     state.logged_in = false;
     if (rule.silent) return {{}, who + " not answered"};
     char result = rule.result;
@@ -88,9 +75,7 @@ reply symbol_list(const reply_script& script, const session& state, const reques
 reply registration(const reply_script& script, session& state, const request& req) {
     const bool subscribe = req.type == 'N';
     if (subscribe ? !script.answer_register : !script.answer_unregister) return {};
-    char result =
-        subscribe ? result_for(script.register_result_for, script.register_result, req.symbol)
-                  : result_for(script.unregister_result_for, script.unregister_result, req.symbol);
+    char result = '0';
     const bool known = state.registered.count(req.symbol) == 1;
     if (script.strict) {
         if (!state.logged_in) {

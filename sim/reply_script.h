@@ -32,11 +32,10 @@ constexpr char reply_not_logged_in = 'L';
 // The server's behaviour, a plain value: by default it accepts every login, lists
 // sample_symbols() with the end of the list, and registers and unregisters everything with '0'.
 struct reply_script {
-    // Logins are counted over the whole server, from 1. The first rule that applies wins:
-    // nth_login for that number, then relogin for every login after the first, then login.
+    // Logins are counted over the whole server, from 1: relogin answers every login after the
+    // first when set, login all others.
     login_answer login;
     std::optional<login_answer> relogin;
-    std::map<std::size_t, login_answer> nth_login;
     // User id -> the upper-case hex MD5 digest of its password. When not empty, a login the
     // rules accept is refused ('P', "bad user or password") for any other user or digest.
     std::map<std::string, std::string> users;
@@ -46,19 +45,12 @@ struct reply_script {
     bool end_symbol_list = true;
     std::vector<symbol_entry> symbols = sample_symbols();
 
-    // 'N' and 'R' are answered with the request's exchange code and symbol and a result
-    // character: the one given for that symbol, else the default ('0': done).
+    // 'N' and 'R' are answered with the request's exchange code and symbol and '0' (done).
     bool answer_register = true;
-    char register_result = '0';
-    std::map<std::string, char> register_result_for;
     bool answer_unregister = true;
-    char unregister_result = '0';
-    std::map<std::string, char> unregister_result_for;
-
     // Holds each connection to what it has done, as a real server would: no symbol list
     // before a login, 'L' for registrations before it, 'U' for a symbol not listed or for
-    // unregistering what is not registered, '2' for a second register. What passes these
-    // checks gets the results above.
+    // unregistering what is not registered, '2' for a second register.
     bool strict = false;
 
     // Quotes (make_quote with sequence 0, 1, ...) sent right behind every accepted register

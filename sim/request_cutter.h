@@ -34,9 +34,6 @@ public:
     // comes back as one unknown request with everything after it, and nothing is kept.
     std::vector<request> feed(const char* data, std::size_t length, std::int64_t time_ms);
 
-    // Bytes of an incomplete request kept for the next read.
-    std::size_t pending() const { return m_pending.size(); }
-
 private:
     request parse(std::string raw, std::int64_t time_ms) const;
 

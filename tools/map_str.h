@@ -39,7 +39,6 @@ public:
         bool operator!=(const iterator& other) const {
             return m_map != other.m_map || m_node != other.m_node;
         }
-        bool operator==(const iterator& other) const { return !(*this != other); }
 
         const char* key() const { return m_node->key; }
         T& value() const { return m_node->value; }
