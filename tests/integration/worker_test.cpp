@@ -75,16 +75,4 @@ TEST_F(client_fixture, ten_unanswered_relogins_end_the_worker) {
     }, 5000));
 }
 
-TEST_F(client_fixture, disconnect_during_the_reconnect_wait_ends_the_worker) {
-    log_in();
-    server.stop_listening();
-    server.drop(0);
-    ASSERT_TRUE(sink.wait_for([&] { return sink.has_log_containing("thd_is_run:1"); }, 10000));
-    api->Disconnect();
-    EXPECT_TRUE(sink.has_log("[QuoteClient] _th_oqc_send_and_reconn end"));
-    EXPECT_FALSE(sink.has_log("[QuoteClient]stop thread timeout"));
-    ASSERT_TRUE(server.listen_again());
-    ASSERT_TRUE(api->ConnServer(address(), &sink));
-}
-
 }  // namespace
