@@ -56,9 +56,6 @@ struct reply_script {
     // Quotes (make_quote with sequence 0, 1, ...) sent right behind every accepted register
     // reply ('0' or '2'), in the same write.
     int quotes_after_register = 0;
-
-    // A heartbeat is answered with one carrying the same time.
-    bool echo_heartbeat = false;
 };
 
 // What a server knows of one connection. scripted_reply keeps the login and the registrations;

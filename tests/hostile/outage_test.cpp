@@ -42,7 +42,6 @@ TEST_F(client_fixture, silent_server_before_and_after_login) {
         s.login.silent = false;
         s.answer_register = false;
         s.answer_unregister = false;
-        s.echo_heartbeat = false;
     });
     sink.clear();
     log_in();
