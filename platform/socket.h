@@ -16,8 +16,11 @@ void sockets_cleanup();
 
 // socket(AF_INET, SOCK_STREAM, 0); invalid_socket on failure.
 socket_t socket_open_tcp();
-// Blocking connect to a dotted IPv4 address text and a port.
-bool socket_connect(socket_t s, const char* ip, std::uint16_t port);
+// Connect to a dotted IPv4 address text and a port. With a bound (timeout_ms >= 0) the connect
+// gives up once that time has passed on the monotonic clock, as a refused one does; either
+// way the socket is left in blocking mode. Without one it waits as long as the system does
+// (minutes for an address that never answers).
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port, long timeout_ms = -1);
 bool socket_set_nodelay(socket_t s);
 // SO_LINGER on with 0 seconds: a close resets the connection at once.
 bool socket_set_linger_zero(socket_t s);
@@ -25,12 +28,19 @@ bool socket_set_linger_zero(socket_t s);
 // connection the peer has reset fails instead of raising a signal.
 int socket_send(socket_t s, const char* data, int length);
 int socket_recv(socket_t s, char* buffer, int length);
+// One receive of what has already arrived, never waiting: as socket_recv, or
+// socket_nothing_yet when there is nothing to take now (an ended connection may also say
+// so; a wait then reports it).
+constexpr int socket_nothing_yet = -2;
+int socket_recv_now(socket_t s, char* buffer, int length);
 void socket_close(socket_t s);
 
 // A listening socket on 127.0.0.1 (port 0 picks an ephemeral one) with its port stored in
 // *bound_port when that is not null; invalid_socket on failure. On POSIX the address may be
-// reused at once, so that a port whose listener was closed can be listened on again.
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port);
+// reused at once, so that a port whose listener was closed can be listened on again. A
+// backlog of 0 keeps the queue of unaccepted connections as short as the system allows;
+// negative means the system's largest.
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog = -1);
 // Blocking accept of one pending connection; invalid_socket on failure.
 socket_t socket_accept(socket_t listener);
 // Stops receiving, and sending too when `both` (the peer then sees an orderly end), without
@@ -49,9 +59,23 @@ struct socket_set {
     socket_t sockets[socket_set_size];
 };
 
-// Waits up to timeout_us microseconds until a socket of `read` is readable or one of
-// `except` has an exceptional condition. On return each set holds only its ready sockets.
-// Returns the number of ready entries, 0 on time-out, -1 on failure (socket_last_error).
-int socket_wait(socket_set* read, socket_set* except, long timeout_us);
+// What another thread uses to end a socket_wait early: an eventfd on Linux, a loopback
+// datagram socket that sends to itself on Windows (select watches only sockets there).
+// Opened and closed by its owner; notify is safe from any thread while it is open.
+struct socket_waker {
+    socket_t handle = invalid_socket;
+};
+bool waker_open(socket_waker& waker);
+void waker_close(socket_waker& waker);
+// Makes the next (or the current) socket_wait that watches the waker return.
+void waker_notify(socket_waker& waker);
+
+// Waits until a socket of `read` is readable, one of `except` has an exceptional condition,
+// `waker` (when not null) is notified, or timeout_us microseconds have passed (never, when
+// negative). On return each set holds only its ready sockets, and a notification is used up.
+// Returns the number of ready entries (the waker is not one: 0 when only it woke the wait),
+// 0 on time-out, -1 on failure (socket_last_error).
+int socket_wait(socket_set* read, socket_set* except, long timeout_us,
+                socket_waker* waker = nullptr);
 
 }  // namespace platform

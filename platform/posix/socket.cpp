@@ -3,16 +3,44 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 
 namespace platform {
 
 namespace {
 int fd(socket_t s) { return static_cast<int>(s); }
+
+// Waits until a non-blocking connect has ended or the deadline has passed; true when it
+// succeeded. A signal does not stretch the wait: what is left is measured again.
+bool wait_connected(int s, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{s, POLLOUT, 0};
+        const int rc = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc <= 0) return false;
+        int error = 0;
+        socklen_t size = sizeof error;
+        return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+}
+
+// Reads the waker's count back to 0 when poll found it readable.
+void drain(socket_waker* waker) {
+    std::uint64_t count;
+    while (::read(fd(waker->handle), &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
 }  // namespace
 
 void sockets_startup() {}
@@ -23,16 +51,25 @@ socket_t socket_open_tcp() {
     return s < 0 ? invalid_socket : static_cast<socket_t>(s);
 }
 
-bool socket_connect(socket_t s, const char* ip, std::uint16_t port) {
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port, long timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr(ip);
     address.sin_port = htons(port);
-    int rc;
-    do {
-        rc = ::connect(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    if (timeout_ms < 0) {
+        int rc;
+        do {
+            rc = ::connect(fd(s), to, sizeof address);
+        } while (rc != 0 && errno == EINTR);
+        return rc == 0;
+    }
+    const int flags = fcntl(fd(s), F_GETFL);
+    if (flags < 0 || fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    bool connected = ::connect(fd(s), to, sizeof address) == 0;
+    if (!connected && errno == EINPROGRESS) connected = wait_connected(fd(s), deadline);
+    return fcntl(fd(s), F_SETFL, flags) == 0 && connected;
 }
 
 bool socket_set_nodelay(socket_t s) {
@@ -53,9 +90,15 @@ int socket_recv(socket_t s, char* buffer, int length) {
     return static_cast<int>(::recv(fd(s), buffer, static_cast<size_t>(length), 0));
 }
 
+int socket_recv_now(socket_t s, char* buffer, int length) {
+    const auto n = ::recv(fd(s), buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return socket_nothing_yet;
+    return static_cast<int>(n);
+}
+
 void socket_close(socket_t s) { ::close(fd(s)); }
 
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s < 0) return invalid_socket;
     int on = 1;
@@ -66,7 +109,7 @@ socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     socklen_t size = sizeof address;
     if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(s, SOMAXCONN) != 0 ||
+        ::listen(s, backlog < 0 ? SOMAXCONN : backlog) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         ::close(s);
         return invalid_socket;
@@ -89,17 +132,37 @@ socket_t socket_accept(socket_t listener) {
 
 int socket_last_error() { return errno; }
 
-int socket_wait(socket_set* read, socket_set* except, long timeout_us) {
+bool waker_open(socket_waker& waker) {
+    const int e = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    waker.handle = e < 0 ? invalid_socket : static_cast<socket_t>(e);
+    return e >= 0;
+}
+
+void waker_close(socket_waker& waker) {
+    if (waker.handle != invalid_socket) ::close(fd(waker.handle));
+    waker.handle = invalid_socket;
+}
+
+void waker_notify(socket_waker& waker) {
+    const std::uint64_t one = 1;
+    while (::write(fd(waker.handle), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+int socket_wait(socket_set* read, socket_set* except, long timeout_us, socket_waker* waker) {
     // poll instead of select: descriptors above FD_SETSIZE are legal here.
-    pollfd fds[2 * socket_set_size];
+    pollfd fds[2 * socket_set_size + 1];
     nfds_t n = 0;
     const unsigned nread = read ? read->count : 0;
     const unsigned nexcept = except ? except->count : 0;
     for (unsigned i = 0; i < nread; ++i) fds[n++] = pollfd{fd(read->sockets[i]), POLLIN, 0};
     for (unsigned i = 0; i < nexcept; ++i) fds[n++] = pollfd{fd(except->sockets[i]), POLLPRI, 0};
+    if (waker != nullptr) fds[n++] = pollfd{fd(waker->handle), POLLIN, 0};
     timespec timeout{timeout_us / 1000000, (timeout_us % 1000000) * 1000};
-    int rc = ppoll(fds, n, &timeout, nullptr);
+    // Without a time-out the wait has no timer at all, so an idle wait costs nothing.
+    const int rc = ppoll(fds, n, timeout_us < 0 ? nullptr : &timeout, nullptr);
     if (rc < 0) return -1;
+    if (waker != nullptr && (fds[n - 1].revents & POLLIN)) drain(waker);
     for (nfds_t i = 0; i < n; ++i) {
         if (fds[i].revents & POLLNVAL) {  // select fails on a descriptor that is not open
             errno = EBADF;

@@ -45,12 +45,34 @@ socket_t socket_open_tcp() {
     return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
 }
 
-bool socket_connect(socket_t s, const char* ip, std::uint16_t port) {
+bool socket_connect(socket_t s, const char* ip, std::uint16_t port, long timeout_ms) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr(ip);
     address.sin_port = htons(port);
-    return ::connect(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const auto* to = reinterpret_cast<const sockaddr*>(&address);
+    if (timeout_ms < 0) return ::connect(native(s), to, sizeof address) == 0;
+    u_long non_blocking = 1;
+    if (ioctlsocket(native(s), FIONBIO, &non_blocking) != 0) return false;
+    bool connected = ::connect(native(s), to, sizeof address) == 0;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+        // One select with the whole bound: it ends at its deadline however coarse the timer.
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(native(s), &writable);
+        FD_SET(native(s), &failed);
+        timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+        int error = 0;
+        int size = sizeof error;
+        connected = select(0, nullptr, &writable, &failed, &timeout) == 1 &&
+                    FD_ISSET(native(s), &writable) &&
+                    getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                               &size) == 0 &&
+                    error == 0;
+    }
+    u_long blocking = 0;
+    return ioctlsocket(native(s), FIONBIO, &blocking) == 0 && connected;
 }
 
 bool socket_set_nodelay(socket_t s) {
@@ -73,11 +95,19 @@ int socket_recv(socket_t s, char* buffer, int length) {
     return ::recv(native(s), buffer, length, 0);
 }
 
+// The socket stays blocking for its senders, so the bytes waiting are asked for first.
+int socket_recv_now(socket_t s, char* buffer, int length) {
+    u_long waiting = 0;
+    if (ioctlsocket(native(s), FIONREAD, &waiting) != 0) return -1;
+    if (waiting == 0) return socket_nothing_yet;
+    return ::recv(native(s), buffer, length, 0);
+}
+
 void socket_close(socket_t s) { closesocket(native(s)); }
 
 // No SO_REUSEADDR here: on Windows it lets another socket take over a port in use, and a
 // closed listener's port can be bound again without it.
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
+socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return invalid_socket;
     sockaddr_in address{};
@@ -86,7 +116,7 @@ socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port) {
     address.sin_port = htons(port);
     int size = sizeof address;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(s, SOMAXCONN) != 0 ||
+        ::listen(s, backlog < 0 ? SOMAXCONN : backlog) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         closesocket(s);
         return invalid_socket;
@@ -106,13 +136,55 @@ socket_t socket_accept(socket_t listener) {
 
 int socket_last_error() { return to_errno(WSAGetLastError()); }
 
-int socket_wait(socket_set* read, socket_set* except, long timeout_us) {
+// A datagram socket bound to 127.0.0.1 and connected to itself: what it sends, it receives,
+// and select sees it readable. Non-blocking, so that neither a full queue nor draining waits.
+bool waker_open(socket_waker& waker) {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    u_long non_blocking = 1;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
+        closesocket(s);
+        return false;
+    }
+    waker.handle = static_cast<socket_t>(s);
+    return true;
+}
+
+void waker_close(socket_waker& waker) {
+    if (waker.handle != invalid_socket) closesocket(native(waker.handle));
+    waker.handle = invalid_socket;
+}
+
+void waker_notify(socket_waker& waker) {
+    const char one = 1;
+    ::send(native(waker.handle), &one, 1, 0);
+}
+
+int socket_wait(socket_set* read, socket_set* except, long timeout_us, socket_waker* waker) {
     fd_set read_set, except_set;
     to_fd_set(read, &read_set);
     to_fd_set(except, &except_set);
+    // The waker takes a place of its own: the set has room for it beside the client's socket.
+    if (waker != nullptr && read_set.fd_count < FD_SETSIZE) {
+        read_set.fd_array[read_set.fd_count++] = native(waker->handle);
+    }
     timeval timeout{timeout_us / 1000000, timeout_us % 1000000};
-    int rc = select(0, &read_set, nullptr, &except_set, &timeout);
+    int rc = select(0, &read_set, nullptr, &except_set, timeout_us < 0 ? nullptr : &timeout);
     if (rc == SOCKET_ERROR) return -1;
+    if (waker != nullptr && FD_ISSET(native(waker->handle), &read_set)) {
+        FD_CLR(native(waker->handle), &read_set);
+        --rc;
+        char drained[64];
+        while (::recv(native(waker->handle), drained, sizeof drained, 0) > 0) {
+        }
+    }
     from_fd_set(&read_set, read);
     from_fd_set(&except_set, except);
     return rc;
