@@ -1,10 +1,18 @@
 #include "net/kestro_socket_thread.h"
 
+#include <chrono>
+
 #include "platform/clock.h"
-#include "tools/str_utils.h"
 
 using KESTRO::TOOLS::critical_lock;
 using KESTRO::TOOLS::locker;
+using KESTRO::TOOLS::wake_signal;
+
+namespace {
+// How long a controller waits for the worker's answer before it looks again; the answer
+// itself comes with a notify, so this only bounds the wait of one look.
+constexpr auto answer_look = std::chrono::seconds(1);
+}  // namespace
 
 kestro_socket_thread::kestro_socket_thread()
     : m_task(nullptr),
@@ -12,7 +20,9 @@ kestro_socket_thread::kestro_socket_thread()
       m_thread_id(0),
       m_state(STATE_IDLE),
       m_interval(1),
-      m_sleep_after_run(false) {}
+      m_sleep_after_run(false),
+      m_wake_requested(false),
+      m_sleeping(false) {}
 
 kestro_socket_thread::~kestro_socket_thread() {
     stop();
@@ -77,8 +87,7 @@ bool kestro_socket_thread::pause() {
         if (m_state.compare_exchange_weak(state, STATE_PAUSE_REQUESTED)) break;
     }
     // The worker acknowledges after its current run; it may stop itself instead.
-    while ((state = m_state.load()) == STATE_PAUSE_REQUESTED) KESTRO::TOOLS::sleep_ms(1);
-    return state == STATE_PAUSED;
+    return await_answer(STATE_PAUSE_REQUESTED) == STATE_PAUSED;
 }
 
 bool kestro_socket_thread::stop() {
@@ -92,9 +101,25 @@ bool kestro_socket_thread::stop() {
         }
         if (m_state.compare_exchange_weak(state, STATE_STOP_REQUESTED)) break;
     }
-    while (m_state.load() == STATE_STOP_REQUESTED) KESTRO::TOOLS::sleep_ms(1);
+    await_answer(STATE_STOP_REQUESTED);
     join_worker();
     return true;
+}
+
+void kestro_socket_thread::wake() {
+    m_wake_requested.store(true);
+    // Both flags are sequentially consistent: either the sleeper sees the request when it
+    // looks, or this sees it sleeping and notifies. A busy worker costs no lock.
+    if (m_sleeping.load()) m_signal.notify();
+}
+
+std::uint32_t kestro_socket_thread::await_answer(std::uint32_t request) {
+    // The request ends a sleep at once rather than at the end of its interval.
+    m_signal.notify();
+    std::uint32_t state;
+    while (!m_signal.wait_for(answer_look, [&] { return (state = m_state.load()) != request; })) {
+    }
+    return state;
 }
 
 bool kestro_socket_thread::pause_own_thread() {
@@ -104,12 +129,17 @@ bool kestro_socket_thread::pause_own_thread() {
         return false;
     }
     // A stop requested meanwhile wins over the pause.
-    return m_state.compare_exchange_strong(state, STATE_PAUSED);
+    if (!m_state.compare_exchange_strong(state, STATE_PAUSED)) return false;
+    m_signal.notify();  // it answers a controller's pause request, if there is one
+    return true;
 }
 
 bool kestro_socket_thread::stop_own_thread() {
     const std::uint32_t state = m_state.load();
-    if (state != STATE_IDLE && state != STATE_STOPPED) m_state.store(STATE_STOPPED);
+    if (state != STATE_IDLE && state != STATE_STOPPED) {
+        m_state.store(STATE_STOPPED);
+        m_signal.notify();  // a controller waiting for a pause gets this answer instead
+    }
     return true;
 }
 
@@ -135,35 +165,50 @@ void kestro_socket_thread::run() {
             continue;
         }
         const task_proc task = m_task.load();
+        // This run serves every wake so far; one that comes during it ends the next sleep.
+        if (m_wake_requested.load()) m_wake_requested.store(false);
         if (task != nullptr && task(m_argument.load()) != 0) continue;
         after_run(task != nullptr);
     }
 }
 
 void kestro_socket_thread::after_run(bool task_ran) {
-    std::uint32_t state = STATE_PAUSE_REQUESTED;
-    if (m_state.compare_exchange_strong(state, STATE_PAUSED)) return;
-    state = STATE_STOP_REQUESTED;
-    if (m_state.compare_exchange_strong(state, STATE_STOPPED)) return;
+    if (answer(STATE_PAUSE_REQUESTED, STATE_PAUSED) ||
+        answer(STATE_STOP_REQUESTED, STATE_STOPPED)) {
+        return;
+    }
     // A task that stopped its own thread leaves at once; a worker without a task pauses
     // between rounds instead of spinning.
+    const std::uint32_t state = m_state.load();
     if (state == STATE_STOPPED || state == STATE_DESTROYED) return;
     if (!task_ran || m_sleep_after_run.load()) sleep_interval(m_interval.load());
 }
 
 void kestro_socket_thread::sleep_interval(int microseconds) {
-    if (microseconds > 10000) {
-        while (microseconds > 0) {
-            const std::uint32_t state = m_state.load();
-            if (state != STATE_IDLE && state != STATE_RUNNING && state != STATE_PAUSED) return;
-            KESTRO::TOOLS::sleep_ms(10);
-            microseconds -= 10000;
-        }
-    } else if (microseconds >= 1000) {
-        KESTRO::TOOLS::sleep_ms(static_cast<std::uint32_t>(microseconds / 1000));
-    } else {
+    if (microseconds < 1000) {
         spin_wait(microseconds);
+        return;
     }
+    // One deadline, not a count of short sleeps: a sleep lasts at least a timer tick (15.6 ms
+    // by default on Windows), so counted steps would stretch the interval by that much each.
+    const auto length = microseconds > 10000
+                            ? wake_signal::clock::duration(std::chrono::microseconds(microseconds))
+                            : std::chrono::milliseconds(microseconds / 1000);
+    m_sleeping.store(true);
+    m_signal.wait_for(length, [this] { return sleep_ends(); });
+    m_sleeping.store(false);
+}
+
+bool kestro_socket_thread::answer(std::uint32_t request, std::uint32_t answer_state) {
+    if (!m_state.compare_exchange_strong(request, answer_state)) return false;
+    m_signal.notify();  // the controller waits for this answer
+    return true;
+}
+
+bool kestro_socket_thread::sleep_ends() const {
+    const std::uint32_t state = m_state.load();
+    if (state != STATE_IDLE && state != STATE_RUNNING && state != STATE_PAUSED) return true;
+    return state == STATE_RUNNING && m_wake_requested.load();
 }
 
 void kestro_socket_thread::spin_wait(int microseconds) const {
@@ -172,5 +217,6 @@ void kestro_socket_thread::spin_wait(int microseconds) const {
     for (;;) {
         const double ticks = static_cast<double>(platform::perf_counter() - start);
         if (static_cast<std::int64_t>(ticks * 1000000.0 / frequency) >= microseconds) return;
+        if (sleep_ends()) return;
     }
 }

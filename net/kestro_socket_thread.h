@@ -1,9 +1,10 @@
 // Internal. kestro_socket_thread: a worker thread that runs one task again and again with a
-// pause of `interval` microseconds, and can be paused, resumed and stopped. Entered by any
-// controlling thread and by its own worker (from inside the task). It owns its platform
+// pause of `interval` microseconds, and can be paused, resumed, stopped and woken. Entered by
+// any controlling thread and by its own worker (from inside the task). It owns its platform
 // thread; m_control serialises the controllers (start/pause/stop and the thread handle), the
 // state is an atomic written by both sides: requests by controllers, acknowledgements by the
-// worker.
+// worker. Both sides wait on m_signal, against the monotonic clock, and notify it after a
+// change the other side waits for.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 
 #include "platform/thread.h"
 #include "tools/critical_lock.h"
+#include "tools/wake_signal.h"
 
 class kestro_socket_thread {
 public:
@@ -55,6 +57,10 @@ public:
     // stopped without waiting; it ends after the current run. True at once when idle or
     // stopped.
     bool stop();
+    // Any thread. Ends the worker's interval sleep at once so that the task runs again; a
+    // wake that comes while the task runs ends the sleep after that run. Only a running
+    // worker is woken: a paused one sleeps on until it is resumed.
+    void wake();
 
     // Any thread.
     std::uint32_t get_state() const { return m_state.load(); }
@@ -62,19 +68,26 @@ public:
     std::uint32_t get_thread_id() const { return m_thread_id.load(); }
     bool is_own_thread() const;
 
-    // The worker (any thread may call it; it only waits). Above 10 ms it sleeps in 10 ms
-    // steps and ends early once a pause or stop is requested; from 1 to 10 ms it sleeps
-    // once; below 1 ms it spins on the high-resolution counter.
+    // The worker (any thread may call it; it only waits). Above 10 ms it waits the whole
+    // interval, from 1 to 10 ms whole milliseconds, measured against a deadline; below 1 ms it
+    // spins on the high-resolution counter. A pause or stop request, or a wake of a running
+    // worker, ends any of them early.
     void sleep_interval(int microseconds);
 
 private:
     static void _th_kestro_socket_thread(void* self);
     void run();
     void after_run(bool task_ran);
+    // The worker: acknowledges a pause or stop request; false when it is not the one made.
+    bool answer(std::uint32_t request, std::uint32_t answer_state);
     bool pause_own_thread();
     bool stop_own_thread();
     // Joins a worker that has left, or is leaving, its loop. Under m_control.
     void join_worker();
+    // A controller, under m_control: waits until the worker has answered the request.
+    std::uint32_t await_answer(std::uint32_t request);
+    // Whether an interval sleep ends now.
+    bool sleep_ends() const;
     void spin_wait(int microseconds) const;
 
     std::atomic<task_proc> m_task;
@@ -85,4 +98,8 @@ private:
     std::atomic<bool> m_sleep_after_run;
     platform::thread_handle m_handle;
     KESTRO::TOOLS::critical_lock m_control;
+    KESTRO::TOOLS::wake_signal m_signal;
+    std::atomic<bool> m_wake_requested;
+    // The worker is in an interval sleep: only then does a wake need the signal.
+    std::atomic<bool> m_sleeping;
 };
