@@ -43,6 +43,19 @@ void data_queue::pop_front() {
     --m_count;
 }
 
+stream_buffer* data_queue::take_front(std::size_t* left) {
+    locker<critical_lock> guard(m_lock);
+    stream_buffer* first = nullptr;
+    if (m_count > 0) {
+        first = m_ring[m_head];
+        m_ring[m_head] = nullptr;
+        m_head = (m_head + 1) % m_ring.size();
+        --m_count;
+    }
+    if (left != nullptr) *left = m_count;
+    return first;
+}
+
 void data_queue::grow() {
     std::vector<stream_buffer*> bigger(2 * m_ring.size(), nullptr);
     for (std::size_t i = 0; i < m_count; ++i) bigger[i] = m_ring[(m_head + i) % m_ring.size()];

@@ -26,6 +26,9 @@ public:
     KESTRO::TOOLS::stream_buffer* front();
     // Any thread. Removes the first buffer; does nothing when empty.
     void pop_front();
+    // Any thread. Removes and returns the first buffer (null when empty) and stores how many
+    // are left in *left: one operation where empty, front and pop_front would take three.
+    KESTRO::TOOLS::stream_buffer* take_front(std::size_t* left);
 
 private:
     void grow();

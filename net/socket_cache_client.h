@@ -2,8 +2,9 @@
 // copied off the socket's wait thread into pooled buffers and handed to the owner on a
 // receive thread of its own as one stream, from which the owner consumes whole messages.
 // Entered by the owner's threads (connect, send, close), the wait thread (producer of the
-// receive queue) and the receive thread (its consumer and the only user of the stream). The
-// queue, the pool and the stream each have their own lock, held inside one operation only.
+// receive queue, which wakes the receive thread) and the receive thread (its consumer and the
+// only user of the stream). The queue, the pool and the stream each have their own lock, held
+// inside one operation only; a wait thread held back by a full queue waits on m_room.
 #pragma once
 
 #include <atomic>
@@ -17,16 +18,21 @@
 #include "net/socket_client.h"
 #include "net/socket_event.h"
 #include "net/stream_buffer.h"
+#include "tools/wake_signal.h"
 
 class socket_cache_client : public socket_client {
 public:
     static constexpr std::uint32_t pool_capacity = 512;
+    // The receive thread's longest sleep: a queued receive wakes it at once.
     static constexpr unsigned int receive_interval_us = 1100;
     // Receives waiting for the receive thread before the wait thread stops reading. One less
     // than the pool's capacity, leaving room for the buffer the receive thread has taken off
     // the queue and not yet given back: no more buffers are ever out than the pool keeps, so
     // once a flood has made them every later receive finds one there and nothing is allocated.
     static constexpr std::size_t max_queued_receives = pool_capacity - 1;
+    // Once held back, the wait thread reads again when the queue is down to this: one wake
+    // per half a queue, not one per buffer the receive thread frees.
+    static constexpr std::size_t resume_queued_receives = max_queued_receives / 2;
 
     // Any thread. Unconnected; the receive thread is made but not started.
     explicit socket_cache_client(unsigned int receive_stream_capacity);
@@ -59,6 +65,16 @@ public:
 private:
     // Owner threads, once the receive thread is stopped.
     void clear_queues();
+    // The wait thread: waits while the queue is full, until the receive thread makes room or
+    // a close begins.
+    void wait_for_room();
+    // Any thread: a close has begun; a held-back wait thread goes on.
+    void begin_close();
+    // The wait thread: queues the pooled buffer just received into, wakes the receive
+    // thread, and takes the next buffer once there is room.
+    void queue_received(const char* data, std::size_t length);
+    // The wait thread: makes a pooled buffer the socket's receive target.
+    void take_receive_target();
     // The receive thread: offers the stream to the owner until it is empty or the owner
     // leaves the rest for later.
     void offer_stream();
@@ -69,4 +85,10 @@ private:
     data_queue m_receive_queue;
     buffer_pool m_pool;
     std::unique_ptr<kestro_socket_thread> m_receive_thread;
+    std::atomic<bool> m_closing;
+    KESTRO::TOOLS::wake_signal m_room;
+    // The wait thread's: the pooled buffer the socket receives into (kept between
+    // connections), and where in it (null when it could not grow to a receive's size).
+    KESTRO::TOOLS::stream_buffer* m_filling;
+    char* m_target;
 };

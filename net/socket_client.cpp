@@ -4,15 +4,15 @@
 #include <sstream>
 
 #include "net/winsock_counter.h"
-#include "platform/thread.h"
-#include "tools/str_utils.h"
+
+using KESTRO::TOOLS::critical_lock;
+using KESTRO::TOOLS::locker;
 
 namespace {
 
 // How many entries one wait can report for the one socket (read and exception results),
 // with room to spare.
 constexpr unsigned ready_room = 3;
-constexpr long wait_timeout_us = 50;
 
 // The lines of the failed waits, by kind; each is followed by its count and ")".
 constexpr const char* wait_error_lines[] = {
@@ -54,15 +54,22 @@ socket_client::socket_client()
       m_callback(nullptr),
       m_receive_buffer(),
       m_socket(platform::invalid_socket),
+      m_open(platform::invalid_socket),
       m_server_port(0),
       m_stop(false),
-      m_exited(false),
       m_wait_thread_id(0),
-      m_wait_started(false) {
+      m_users(0),
+      m_receive_target(nullptr),
+      m_received_full(false) {
     winsock_acquire();
+    // Without it no wait thread can be stopped, so connect refuses (see start_wait_thread).
+    platform::waker_open(m_waker);
 }
 
 socket_client::~socket_client() {
+    stop_wait_thread();
+    close_socket();
+    platform::waker_close(m_waker);
     winsock_release();
 }
 
@@ -75,9 +82,10 @@ bool socket_client::connect(const std::string& server_ip, unsigned short server_
     // A connection that is still open keeps its socket and its wait thread; and the wait
     // thread cannot start its own successor, whose flags it would overwrite on its way out.
     if (m_socket.load() != platform::invalid_socket || on_wait_thread()) return false;
-    // A wait thread that ended on a remote disconnect may still be on its way out; the flags
-    // below are its own until it is gone.
+    // A wait thread that ended on a remote disconnect may still be on its way out, and the
+    // connection it shut down is still open.
     stop_wait_thread();
+    close_socket();
     m_callback.store(callback);
     m_user.store(user);
     m_server_ip = server_ip;
@@ -86,54 +94,80 @@ bool socket_client::connect(const std::string& server_ip, unsigned short server_
 
     const platform::socket_t s = platform::socket_open_tcp();
     if (s == platform::invalid_socket) return false;
+    // A close() from here on ends this connection, even one that comes while it is made.
+    m_stop.store(false);
+    m_open.store(s);
     m_socket.store(s);
-    if (!platform::socket_connect(s, m_server_ip.c_str(), m_server_port)) {
-        return fail_connect();
+    // Under the gate, like a send: a close() meanwhile does not close the handle under the
+    // connect, and a connect it has shut down fails.
+    enter_handle();
+    bool ok = m_socket.load() == s &&
+              platform::socket_connect(s, m_server_ip.c_str(), m_server_port, connect_timeout_ms);
+    if (ok) {
+        m_connected.store(true);
+        ok = platform::socket_set_nodelay(s) && platform::socket_set_linger_zero(s);
     }
-    m_connected.store(true);
-    if (!platform::socket_set_nodelay(s) || !platform::socket_set_linger_zero(s)) {
-        return fail_connect();
-    }
-    m_poller.add(s);
-    if (!start_wait_thread()) return fail_connect();
-    return true;
+    if (ok) ok = start_wait_thread(s);
+    leave_handle();
+    return ok || fail_connect();
 }
 
 bool socket_client::fail_connect() {
     close_socket();
     m_connected.store(false);
-    m_exited.store(true);
     return false;
 }
 
 bool socket_client::close() {
     const bool was_connected = is_connected();
     stop_wait_thread();
-    if (was_connected) {
-        close_socket();
-        on_disconnect(true);
-    }
+    // Also the connection that a remote disconnect left shut down but open.
+    close_socket();
+    if (was_connected) on_disconnect(true);
     return true;
 }
 
 int socket_client::send(const char* data, int length) {
-    const platform::socket_t s = m_socket.load();
+    const platform::socket_t s = enter_handle();
+    const int result = s == platform::invalid_socket ? -1 : platform::socket_send(s, data, length);
+    leave_handle();
     if (s == platform::invalid_socket) return -1;
-    const int result = platform::socket_send(s, data, length);
     // A failed call's -1 travels as 0xFFFFFFFF.
     fire_event(EVENT_SEND, 0, data, static_cast<std::uint32_t>(result), s);
     return result;
 }
 
 bool socket_client::close_socket() {
-    // Whoever takes the handle closes it, so it is closed once even when the owner and the
-    // wait thread both get here.
-    const platform::socket_t s = m_socket.exchange(platform::invalid_socket);
-    if (s != platform::invalid_socket) {
+    // From here on nobody takes the handle. Every access is sequentially consistent, so a
+    // user either is counted below or finds no handle.
+    m_socket.store(platform::invalid_socket);
+    // Whoever takes the handle closes it, so it is closed once even when two threads close.
+    const platform::socket_t s = m_open.exchange(platform::invalid_socket);
+    if (s == platform::invalid_socket) return true;
+    {
+        locker<critical_lock> guard(m_control);
         m_poller.remove(s);
-        platform::socket_close(s);
     }
+    if (m_users.load() != 0) {
+        // A closed number can be reused at once by the next file the process opens, and a
+        // send under way would write into it: the handle stays until its users have left. A
+        // send that waits for room, or a connect, returns once the socket is shut down.
+        platform::socket_shutdown(s, true);
+        while (!m_users_gone.wait_for(std::chrono::seconds(1),
+                                      [this] { return m_users.load() == 0; })) {
+        }
+    }
+    platform::socket_close(s);
     return true;
+}
+
+platform::socket_t socket_client::enter_handle() {
+    m_users.fetch_add(1);
+    return m_socket.load();
+}
+
+void socket_client::leave_handle() {
+    if (m_users.fetch_sub(1) == 1) m_users_gone.notify();
 }
 
 bool socket_client::on_error() {
@@ -156,20 +190,28 @@ bool socket_client::on_disconnect(bool local) {
 }
 
 bool socket_client::on_read() {
+    return receive(false) != receive_ended;
+}
+
+int socket_client::receive(bool without_wait) {
     const platform::socket_t s = m_socket.load();
-    const int received = platform::socket_recv(s, m_receive_buffer, receive_buffer_size);
+    char* const into = m_receive_target != nullptr ? m_receive_target : m_receive_buffer;
+    const int received = without_wait ? platform::socket_recv_now(s, into, receive_buffer_size)
+                                      : platform::socket_recv(s, into, receive_buffer_size);
+    m_received_full = received == receive_buffer_size;
+    if (received == platform::socket_nothing_yet) return 0;
     if (received < 0) {
         const int error = platform::socket_last_error();
-        if (received == -1 && error == 0) return false;
+        if (received == -1 && error == 0) return receive_ended;
         std::ostringstream line;
         line << "client readline error(n_recved=" << received << ", errno=" << error << ")\n";
         log_text(line.str());
         on_error();
-        return false;
+        return receive_ended;
     }
-    if (received == 0) return false;  // the peer closed the connection
-    fire_event(EVENT_RECV, 0, m_receive_buffer, static_cast<std::uint32_t>(received), s);
-    return true;
+    if (received == 0) return receive_ended;  // the peer closed the connection
+    fire_event(EVENT_RECV, 0, into, static_cast<std::uint32_t>(received), s);
+    return received;
 }
 
 bool socket_client::on_write() {
@@ -186,36 +228,40 @@ bool socket_client::fire_event(std::uint32_t type, std::int32_t error, const cha
     return true;
 }
 
+void socket_client::set_receive_target(char* target) {
+    m_receive_target = target;
+}
+
 void socket_client::log_text(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
-bool socket_client::start_wait_thread() {
-    m_stop.store(false);
-    m_exited.store(false);
-    m_wait_started.store(true);
-    // Detached: close() waits for m_exited instead, which also works on the thread itself.
-    // The thread stores its own identifier, before anything on it can ask for it.
-    if (!platform::thread_start(&_th_socket_wait, this, nullptr, nullptr)) {
-        m_wait_started.store(false);
-        return false;
-    }
+bool socket_client::start_wait_thread(platform::socket_t s) {
+    // Under the lock that stop_wait_thread joins under: a close() that came first is seen
+    // here, and one that comes later finds the thread to join.
+    locker<critical_lock> guard(m_control);
+    if (m_waker.handle == platform::invalid_socket || m_stop.load()) return false;
+    m_poller.add(s);
+    std::uint32_t id = 0;
+    if (!platform::thread_start(&_th_socket_wait, this, &m_wait_thread, &id)) return false;
+    m_wait_thread_id.store(id);
     return true;
 }
 
 bool socket_client::stop_wait_thread() {
-    if (!m_wait_started.load()) return true;
     m_stop.store(true);
-    // A callback on the wait thread may close: the loop ends after its current round.
+    if (m_waker.handle != platform::invalid_socket) platform::waker_notify(m_waker);
+    // A callback on the wait thread may close: the loop ends after its current round, and
+    // whoever closes or connects next, or the destructor, joins the thread.
     if (on_wait_thread()) return true;
-    while (!m_exited.load()) KESTRO::TOOLS::sleep_ms(1);
-    m_wait_started.store(false);
+    locker<critical_lock> guard(m_control);
+    platform::thread_join(m_wait_thread);
     return true;
 }
 
 bool socket_client::on_wait_thread() const {
-    return m_wait_started.load() && platform::current_thread_id() == m_wait_thread_id.load();
+    return platform::current_thread_id() == m_wait_thread_id.load();
 }
 
 void socket_client::_th_socket_wait(void* self) {
@@ -228,23 +274,27 @@ void socket_client::wait_loop() {
     m_wait_thread_id.store(platform::current_thread_id());
     on_connect();
     wait_errors errors;
-    bool busy = false;
+    bool ended = false;
+    m_received_full = false;
     // At least one round, even when a callback of EVENT_CONNECT has already closed.
     do {
-        // While data keep coming, look without a time-out first: a timed wait costs the
-        // kernel a clock reading and a timer even when the socket is already readable. The
-        // round still waits its full time-out when nothing is ready.
-        int ready = 0;
-        if (busy) {
-            m_poller.prepare();
-            ready = platform::socket_wait(m_poller.read_set(), m_poller.except_set(), 0);
+        // A receive that filled the buffer has most likely left more behind: that is taken
+        // at once, since a wait would cost a system call only to find the socket readable.
+        if (m_received_full) {
+            const int received = receive(true);
+            if (received > 0) continue;
+            if (received == receive_ended) {
+                ended = true;
+                on_disconnect(false);
+                m_stop.store(true);
+                continue;
+            }
         }
-        if (ready == 0) {
-            m_poller.prepare();
-            ready =
-                platform::socket_wait(m_poller.read_set(), m_poller.except_set(), wait_timeout_us);
-        }
-        busy = ready > 0;
+        m_poller.prepare();
+        // No time-out: data, an error or a close (through the waker) ends the wait, and a
+        // quiet connection costs nothing while it lasts.
+        const int ready =
+            platform::socket_wait(m_poller.read_set(), m_poller.except_set(), -1, &m_waker);
         if (ready > 0) {
             epoll_event entries[ready_room];
             if (m_poller.collect(entries, ready_room)) {
@@ -252,20 +302,18 @@ void socket_client::wait_loop() {
                                           ? static_cast<unsigned>(ready)
                                           : ready_room;
                 // Every entry is walked, even after one of them has asked to stop.
-                for (unsigned i = 0; i < walk; ++i) handle_ready(entries[i]);
+                for (unsigned i = 0; i < walk; ++i) ended = !handle_ready(entries[i]) || ended;
             }
         } else if (ready < 0) {
             report_wait_error(platform::socket_last_error(), errors);
         }
     } while (!m_stop.load());
-    close_socket();
+    if (ended) end_connection();
     m_wait_thread_id.store(0);
-    // The last touch of this object: close() may return and the owner delete it right after.
-    m_exited.store(true);
 }
 
-void socket_client::handle_ready(const epoll_event& entry) {
-    if (entry.socket != m_socket.load()) return;
+bool socket_client::handle_ready(const epoll_event& entry) {
+    if (entry.socket != m_socket.load()) return true;
     bool ok;
     if (entry.kind == epoll_event::KIND_READABLE) {
         ok = on_read();
@@ -279,6 +327,14 @@ void socket_client::handle_ready(const epoll_event& entry) {
         on_disconnect(false);
         m_stop.store(true);
     }
+    return ok;
+}
+
+void socket_client::end_connection() {
+    m_socket.store(platform::invalid_socket);
+    // A callback may have closed it already.
+    const platform::socket_t s = m_open.load();
+    if (s != platform::invalid_socket) platform::socket_shutdown(s, true);
 }
 
 void socket_client::report_wait_error(int error, wait_errors& errors) {

@@ -1,8 +1,10 @@
 // Internal. socket_client: one IPv4 TCP connection to a server with a wait thread of its own
 // that watches the socket, receives into a fixed buffer and reports every connection
 // happening to one owner callback. Entered by the owner's threads (connect, send, close) and
-// by its wait thread; it takes no lock: the flags and the socket handle are atomics, and the
-// poller and receive buffer belong to the wait thread while it runs.
+// by its wait thread. Flags and handles are atomics; the poller and receive buffer belong to
+// the wait thread while it runs, and m_control guards the poller's changes by others. The
+// socket's handle is closed only where no thread can still use it: users (sends, a connect)
+// are counted at a gate, and the wait thread never closes it.
 #pragma once
 
 #include <atomic>
@@ -12,15 +14,22 @@
 #include "net/epoll_set.h"
 #include "net/socket_event.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
+#include "tools/critical_lock.h"
+#include "tools/wake_signal.h"
 
 class socket_client {
 public:
     static constexpr int receive_buffer_size = 8192;
+    // How long connect waits for a server that does not answer; the system's own retries
+    // would take minutes.
+    static constexpr long connect_timeout_ms = 3000;
 
     // Any thread. Unconnected; acquires the sockets start-up counter.
     socket_client();
-    // Any thread but the wait thread, after close(): it neither stops the wait thread nor
-    // closes the socket. Releases the sockets start-up counter.
+    // Any thread but the wait thread, after close(). Waits for a wait thread that ended on
+    // a remote disconnect and closes the connection it left; releases the sockets start-up
+    // counter.
     virtual ~socket_client();
     socket_client(const socket_client&) = delete;
     socket_client& operator=(const socket_client&) = delete;
@@ -29,21 +38,23 @@ public:
     virtual bool is_connected();
 
     // An owner thread, not the wait thread, while no connection is open. Opens the
-    // connection and starts the wait thread, which fires EVENT_CONNECT as its first act.
-    // False, with the socket invalid and no event, when any step fails.
+    // connection (giving up after connect_timeout_ms) and starts the wait thread, which
+    // fires EVENT_CONNECT as its first act. False, with the socket invalid and no event,
+    // when any step fails.
     bool connect(const std::string& server_ip, unsigned short server_port,
                  socket_event_callback callback, void* user);
     // Any thread. Stops the wait thread (waiting until it has ended unless called on it)
     // and, when connected, fires EVENT_LOCALE_DISCONNECT on the calling thread. Always true.
     bool close();
-    // Any thread. One send call; fires EVENT_SEND with its result on the calling thread and
-    // returns it. -1, with no event, when there is no socket.
+    // Any thread, while the object lives. One send call; fires EVENT_SEND with its result on
+    // the calling thread and returns it. -1, with no event, when there is no socket.
     int send(const char* data, int length);
     // Any thread.
     platform::socket_t get_socket() const { return m_socket.load(); }
 
 protected:
-    // The wait thread, or the closing thread once the wait thread has ended.
+    // The closing thread, once the wait thread has ended or on the wait thread itself. Waits
+    // for sends in flight before the handle goes.
     virtual bool close_socket();
     // The wait thread.
     virtual bool on_error();
@@ -59,31 +70,63 @@ protected:
                     platform::socket_t socket);
     // Any thread. Writes the text as it stands to standard output.
     void log_text(const std::string& text);
+    // The wait thread (or the owner before connecting): where receives go from now on
+    // instead of the fixed receive buffer, so that a derived class can receive straight into
+    // a buffer it then hands on; null returns to the fixed buffer. Room for
+    // receive_buffer_size bytes is needed there; a receive never takes more.
+    void set_receive_target(char* target);
 
 private:
     struct wait_errors;
 
     bool fail_connect();
-    bool start_wait_thread();
+    // Watches s and starts the wait thread.
+    bool start_wait_thread(platform::socket_t s);
     bool stop_wait_thread();
     bool on_wait_thread() const;
     static void _th_socket_wait(void* self);
     void wait_loop();
-    void handle_ready(const epoll_event& entry);
+    // False when the entry ended the connection.
+    bool handle_ready(const epoll_event& entry);
+    // The wait thread: one receive, fired as EVENT_RECV; without_wait takes only what has
+    // already arrived. The bytes received, 0 when there were none yet, or receive_ended
+    // when the connection is gone (a failure is logged).
+    static constexpr int receive_ended = -1;
+    int receive(bool without_wait);
+    // The wait thread, after the connection was lost: no send takes the handle any more, and
+    // the connection is shut down; the handle stays open for close_socket.
+    void end_connection();
     void report_wait_error(int error, wait_errors& errors);
+    // The gate of the handle: enter_handle counts the caller as a user and returns the handle
+    // (invalid when there is none); leave_handle, whatever it returned, ends the use.
+    platform::socket_t enter_handle();
+    void leave_handle();
 
     std::atomic<bool> m_connected;
     std::atomic<void*> m_user;
     std::atomic<socket_event_callback> m_callback;
     char m_receive_buffer[receive_buffer_size];
+    // The handle sends and the wait thread use; invalid once the connection is gone.
     std::atomic<platform::socket_t> m_socket;
+    // The handle still open, which only close_socket closes.
+    std::atomic<platform::socket_t> m_open;
     std::string m_server_ip;
     std::uint16_t m_server_port;
     epoll_set m_poller;
     std::atomic<bool> m_stop;
-    // Written true as the wait thread's last touch of this object.
-    std::atomic<bool> m_exited;
+    // Ends the wait thread's wait when close() asks it to stop.
+    platform::socket_waker m_waker;
     std::atomic<std::uint32_t> m_wait_thread_id;
-    // A wait thread was started and nobody has yet waited for its end.
-    std::atomic<bool> m_wait_started;
+    // The wait thread, joined by whoever stops it first. m_control serialises its start and
+    // join and the poller's changes outside the wait thread (a close may meet a connect).
+    platform::thread_handle m_wait_thread;
+    KESTRO::TOOLS::critical_lock m_control;
+    // Threads using the handle outside the wait thread (sends, a connect); close_socket
+    // waits on m_users_gone until there are none.
+    std::atomic<int> m_users;
+    KESTRO::TOOLS::wake_signal m_users_gone;
+    // The wait thread's: where the next receive goes (null: m_receive_buffer), and whether
+    // the last one filled it.
+    char* m_receive_target;
+    bool m_received_full;
 };

@@ -21,36 +21,40 @@ stream_buffer::~stream_buffer() {
 bool stream_buffer::append(const char* data, std::size_t n) {
     locker<critical_lock> guard(m_lock);
     if (n == 0) return true;
-    if (n <= m_capacity - m_write) {
-        std::memcpy(m_buffer + m_write, data, n);
-        m_write += n;
-        return true;
-    }
+    char* room = make_room(n);
+    if (room == nullptr) return false;
+    std::memcpy(room, data, n);
+    m_write += n;
+    return true;
+}
+
+char* stream_buffer::reserve(std::size_t n) {
+    locker<critical_lock> guard(m_lock);
+    return make_room(n);
+}
+
+void stream_buffer::commit(std::size_t n) {
+    locker<critical_lock> guard(m_lock);
+    m_write += std::min(static_cast<std::uint64_t>(n), m_capacity - m_write);
+}
+
+char* stream_buffer::make_room(std::size_t n) {
+    if (n <= m_capacity - m_write) return m_buffer + m_write;
     const std::size_t unread = static_cast<std::size_t>(m_write - m_read);
     if (n <= m_capacity - unread) {
         std::memmove(m_buffer, m_buffer + m_read, unread);
-        m_read = 0;
-        m_write = unread;
-        std::memcpy(m_buffer + m_write, data, n);
-        m_write += n;
-        return true;
+    } else {
+        const std::size_t size = std::max(static_cast<std::size_t>(2 * m_capacity), unread + n);
+        char* block = static_cast<char*>(std::malloc(size));
+        if (block == nullptr) return nullptr;
+        if (unread > 0) std::memcpy(block, m_buffer + m_read, unread);
+        std::free(m_buffer);
+        m_buffer = block;
+        m_capacity = size;
     }
-    return grow_and_append(data, n, unread);
-}
-
-bool stream_buffer::grow_and_append(const char* data, std::size_t n, std::size_t unread) {
-    const std::size_t size =
-        std::max(static_cast<std::size_t>(2 * m_capacity), static_cast<std::size_t>(unread + n));
-    char* block = static_cast<char*>(std::malloc(size));
-    if (block == nullptr) return false;
-    if (unread > 0) std::memcpy(block, m_buffer + m_read, unread);
-    std::memcpy(block + unread, data, n);
-    std::free(m_buffer);
-    m_buffer = block;
     m_read = 0;
-    m_write = unread + n;
-    m_capacity = size;
-    return true;
+    m_write = unread;
+    return m_buffer + m_write;
 }
 
 bool stream_buffer::assign(const char* data, std::size_t n) {

@@ -24,6 +24,12 @@ public:
     // max(2 x capacity, length + n) bytes. False, with nothing changed, when that block
     // cannot be had.
     bool append(const char* data, std::size_t n);
+    // Any thread. Makes room for n bytes behind the write position, as append() would, and
+    // returns where they go (null, with nothing changed, when no block can be had). The
+    // caller writes there and then commits what it wrote; until then the stream is its own.
+    char* reserve(std::size_t n);
+    // Any thread. Moves the write position on by n bytes written at reserve()'s pointer.
+    void commit(std::size_t n);
     // Any thread. clear(), then append().
     bool assign(const char* data, std::size_t n);
     // Any thread. The first unread byte; valid until the next append or assign.
@@ -42,7 +48,9 @@ public:
     std::uint64_t capacity();
 
 private:
-    bool grow_and_append(const char* data, std::size_t n, std::size_t unread);
+    // Under m_lock: room for n bytes behind the write position, moving the unread bytes to
+    // the front or into a new block of max(2 x capacity, length + n) bytes as needed.
+    char* make_room(std::size_t n);
 
     critical_lock m_lock;
     char* m_buffer;

@@ -1,12 +1,34 @@
-// Test helper. connection<CLIENT>: a transport client connected to a loopback_peer, with the
-// peer's end and a recorder of the client's events. The test thread only; it closes both ends
-// when it goes.
+// Test helpers. connection<CLIENT>: a transport client connected to a loopback_peer, with the
+// peer's end and a recorder of the client's events; the test thread only, and it closes both
+// ends when it goes. must_finish: a call that has to return within a bound.
 #pragma once
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
 #include <utility>
 
 #include "event_recorder.h"
 #include "loopback_peer.h"
+
+// Runs `action` on a thread of its own and waits up to `bound` for it to return. A call that
+// hangs cannot be recovered from (it still uses the test's objects), so the test fails by
+// ending the process with a message instead of waiting for ever.
+template <class ACTION>
+void must_finish(const char* what, ACTION action,
+                 std::chrono::seconds bound = std::chrono::seconds(20)) {
+    std::packaged_task<void()> task(action);
+    std::future<void> done = task.get_future();
+    std::thread runner(std::move(task));
+    if (done.wait_for(bound) != std::future_status::ready) {
+        std::fprintf(stderr, "FAILED: %s did not return within %lld s\n", what,
+                     static_cast<long long>(bound.count()));
+        std::_Exit(1);
+    }
+    runner.join();
+}
 
 template <class CLIENT>
 struct connection {
@@ -20,7 +42,7 @@ struct connection {
     connection(const connection&) = delete;
     connection& operator=(const connection&) = delete;
     ~connection() {
-        client.close();
+        must_finish("close", [this] { client.close(); });
         close_far_end();
     }
 

@@ -1,6 +1,6 @@
 // Test helper. loopback_peer: the far end of the transport's connections in tests, a
 // listening socket on 127.0.0.1 with an ephemeral port and the connections it accepts. Used
-// by the test thread only; every wait is bounded. It owns its sockets and holds the sockets
+// by the test thread only; every wait is bounded. It owns its listener and holds the sockets
 // start-up counter while it lives.
 #pragma once
 
@@ -12,7 +12,8 @@
 
 class loopback_peer {
 public:
-    loopback_peer();
+    // A backlog of 0 queues as few unaccepted connections as the system allows.
+    explicit loopback_peer(int backlog = -1);
     ~loopback_peer();
     loopback_peer(const loopback_peer&) = delete;
     loopback_peer& operator=(const loopback_peer&) = delete;
@@ -20,16 +21,19 @@ public:
     std::uint16_t port() const { return m_port; }
     // Stops listening: later connects to port() are refused.
     void stop_listening();
-    // Accepts the next connection, waiting up to `bound`; invalid_socket if none came.
-    platform::socket_t accept_one(std::chrono::milliseconds bound = std::chrono::seconds(5));
-    // Sends every byte, in as few calls as the system allows.
-    bool send_all(platform::socket_t s, const std::string& bytes);
-    // Receives until `count` bytes came, the connection ended or `bound` passed.
-    std::string receive(platform::socket_t s, std::size_t count,
-                        std::chrono::milliseconds bound = std::chrono::seconds(5));
+    // Accepts the next connection, waiting up to five seconds; invalid_socket if none came.
+    platform::socket_t accept_one();
+    static bool send_all(platform::socket_t s, const std::string& bytes);
+    // Receives until `count` bytes came, the connection ended (*ended, when not null) or
+    // `bound` passed.
+    static std::string receive(platform::socket_t s, std::size_t count,
+                               std::chrono::milliseconds bound = std::chrono::seconds(5),
+                               bool* ended = nullptr);
     // True once the connection has ended on the far side (end of stream or reset).
-    bool wait_for_end(platform::socket_t s,
-                      std::chrono::milliseconds bound = std::chrono::seconds(5));
+    static bool wait_for_end(platform::socket_t s);
+    // Whether this system reports a connection closed with SO_LINGER 0 as a reset to the
+    // other end (some socket emulations end it in order instead).
+    bool resets_are_reported();
 
 private:
     platform::socket_t m_listener;

@@ -1,34 +1,29 @@
 #include "thread_count.h"
 
-#include <filesystem>
+#include <cstdio>
 #include <future>
-#include <system_error>
 #include <thread>
 
-int process_thread_count() {
-    std::error_code error;
-    std::filesystem::directory_iterator it("/proc/self/task", error);
-    if (error) return -1;
-    int count = 0;
-    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
-        if (error) return -1;
-        ++count;
+namespace {
+int listed_threads() {
+    int count = -1;
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[128];
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr &&
+           std::sscanf(line, "Threads: %d", &count) != 1) {
     }
+    if (status != nullptr) std::fclose(status);
     return count;
 }
+}  // namespace
 
-bool thread_count_is_meaningful() {
-    const int before = process_thread_count();
-    if (before < 0) return false;
+int process_thread_count() {
+    // The list counts only if it is longer while one more thread runs.
     std::promise<void> release;
-    std::promise<void> started;
-    std::thread extra([&] {
-        started.set_value();
-        release.get_future().wait();
-    });
-    started.get_future().wait();
-    const int during = process_thread_count();
+    std::thread extra([&] { release.get_future().wait(); });
+    const int during = listed_threads();
     release.set_value();
     extra.join();
-    return during > before;
+    const int after = listed_threads();
+    return after >= 0 && during > after ? after : -1;
 }
