@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
 
 namespace platform {
 
@@ -126,7 +127,11 @@ socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, i
 }
 
 bool socket_shutdown(socket_t s, bool both) {
-    return ::shutdown(native(s), both ? SD_BOTH : SD_RECEIVE) == 0;
+    const bool done = ::shutdown(native(s), both ? SD_BOTH : SD_RECEIVE) == 0;
+    // A shutdown alone does not end a send that waits for room; cancelling the socket's
+    // pending calls does, without giving up the handle as closesocket would.
+    if (both) CancelIoEx(reinterpret_cast<HANDLE>(native(s)), nullptr);
+    return done;
 }
 
 socket_t socket_accept(socket_t listener) {
