@@ -52,9 +52,14 @@ bool wait_until(Predicate done, int timeout_ms) {
 class quote_counter {
 public:
     void on_quote(const OrvMarketDepthQuoteData* quote) {
-        const double arrived = now_us();
         const std::uint64_t n = m_received.load(std::memory_order_relaxed) + 1;
-        if (m_recording.load(std::memory_order_acquire)) {
+        const bool recording = m_recording.load(std::memory_order_acquire);
+        // The clock only where a time is kept: in a flood it would cost more than the quote.
+        const double arrived = recording || n == m_warm_at.load(std::memory_order_relaxed) ||
+                                       n == m_done_at.load(std::memory_order_relaxed)
+                                   ? now_us()
+                                   : 0;
+        if (recording) {
             const std::size_t i = m_sample_count.load(std::memory_order_relaxed);
             if (i < m_samples.size()) {
                 m_samples[i] = arrived - quote->MarketValue16;

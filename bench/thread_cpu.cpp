@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -34,6 +35,25 @@ std::vector<std::int64_t> cpu_ns_each(const std::vector<std::int64_t>& tids) {
     std::vector<std::int64_t> times;
     for (std::int64_t tid : tids) times.push_back(cpu_ns(tid));
     return times;
+}
+
+std::vector<std::int64_t> sleeps_each(const std::vector<std::int64_t>& tids) {
+    std::vector<std::int64_t> counts;
+    for (std::int64_t tid : tids) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/task/%lld/status",
+                      static_cast<long long>(tid));
+        long long count = 0;
+        if (std::FILE* status = std::fopen(path, "r")) {
+            char line[128];
+            while (std::fgets(line, sizeof line, status) != nullptr) {
+                if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &count) == 1) break;
+            }
+            std::fclose(status);
+        }
+        counts.push_back(count);
+    }
+    return counts;
 }
 
 std::vector<std::int64_t> added(const std::vector<std::int64_t>& before,

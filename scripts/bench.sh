@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the benchmarks with the release preset and prints one report: the micro benchmarks
-# (each container timing next to its standard-library twin from the same run) and the
-# end-to-end table (the library against a plain receive loop, same sender, same run), with the
-# replay's sender against the flood sender before it.
+# (each container timing next to its standard-library twin from the same run), the replay's
+# sender against the flood sender, and the end-to-end table (the library against a plain
+# receive loop, same sender, same run) with its targets, one line each, MET or MISSED with its
+# figures.
 #
 #   scripts/bench.sh           full run, a few minutes
-#   scripts/bench.sh --smoke   short run for CI; asserts nothing about speed, fails only when
-#                              something crashes or quotes go missing
+#   scripts/bench.sh --smoke   short run for CI; asserts nothing about speed (its targets block
+#                              means nothing), fails only when something crashes or quotes go
+#                              missing
 #
 # ORVQUOTE_BENCH_BUILD chooses the build folder (default: the preset's build/release).
 set -euo pipefail
