@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <regex>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,13 +88,17 @@ TEST_F(net_socket_client, events_come_on_their_threads_and_an_idle_close_returns
     EXPECT_TRUE(peer.wait_for_end(far_end));
 }
 
+// "client readline error(n_recved=-1, errno=N)" with N > 0, then "event_client_error, ...".
+bool is_reset_log(const std::string& out) {
+    int error = 0, used = 0;
+    std::sscanf(out.c_str(), "client readline error(n_recved=-1, errno=%d)%n", &error, &used);
+    return error > 0 && used > 0 && out.substr(used) == "\nevent_client_error, will close this socket\n";
+}
+
 // Each end of a connection is reported once, on the wait thread: the peer's orderly end, its
 // reset (logged where the system reports resets), and a close from the owner's callback.
 TEST_F(net_socket_client, every_kind_of_end_is_reported_once_on_the_wait_thread) {
     const bool resets_reported = peer.resets_are_reported();
-    const std::regex reset_log(
-        "client readline error\\(n_recved=-1, errno=[1-9][0-9]*\\)\n"
-        "event_client_error, will close this socket\n");
     enum { orderly, reset, owner_closes };
     recorder.after = [this](socket_event* event) {
         if (event->type() == EVENT_RECV) client.close();
@@ -121,7 +125,7 @@ TEST_F(net_socket_client, every_kind_of_end_is_reported_once_on_the_wait_thread)
         if (end != reset) {
             EXPECT_EQ(out, "");
         } else if (resets_reported) {
-            EXPECT_TRUE(std::regex_match(out, reset_log)) << out;
+            EXPECT_TRUE(is_reset_log(out)) << out;
         }
     }
 }
