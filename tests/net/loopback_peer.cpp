@@ -28,13 +28,8 @@ loopback_peer::loopback_peer(int backlog) : m_port(0) {
 }
 
 loopback_peer::~loopback_peer() {
-    stop_listening();
-    winsock_release();
-}
-
-void loopback_peer::stop_listening() {
     if (m_listener != platform::invalid_socket) platform::socket_close(m_listener);
-    m_listener = platform::invalid_socket;
+    winsock_release();
 }
 
 platform::socket_t loopback_peer::accept_one() {

@@ -19,8 +19,6 @@ public:
     loopback_peer& operator=(const loopback_peer&) = delete;
 
     std::uint16_t port() const { return m_port; }
-    // Stops listening: later connects to port() are refused.
-    void stop_listening();
     // Accepts the next connection, waiting up to five seconds; invalid_socket if none came.
     platform::socket_t accept_one();
     static bool send_all(platform::socket_t s, const std::string& bytes);

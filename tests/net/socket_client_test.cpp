@@ -33,8 +33,7 @@ void expect_quiet_failure(CLIENT& client, std::uint16_t port) {
 }
 
 TEST_F(net_socket_client, refused_and_unanswered_connects_fail_quietly) {
-    const std::uint16_t refusing = peer.port();
-    peer.stop_listening();
+    const std::uint16_t refusing = loopback_peer().port();  // closed again: connects are refused
     expect_quiet_failure(client, refusing);
     socket_cache_client cached(8192);  // keeps its receive thread until close()
     expect_quiet_failure(cached, refusing);
