@@ -1,6 +1,6 @@
-// Internal. socket_cache_client: the TCP connection the quote client owns. Received bytes are
-// copied off the socket's wait thread into pooled buffers and handed to the owner on a
-// receive thread of its own as one stream, from which the owner consumes whole messages.
+// Internal. socket_cache_client: the TCP connection the quote client owns. The socket's wait
+// thread receives into pooled buffers and queues them; a receive thread of its own hands the
+// bytes to the owner as one stream, from which the owner consumes whole messages.
 // Entered by the owner's threads (connect, send, close), the wait thread (producer of the
 // receive queue, which wakes the receive thread) and the receive thread (its consumer and the
 // only user of the stream). The queue, the pool and the stream each have their own lock, held
@@ -27,8 +27,9 @@ public:
     static constexpr unsigned int receive_interval_us = 1100;
     // Receives waiting for the receive thread before the wait thread stops reading. One less
     // than the pool's capacity, leaving room for the buffer the receive thread has taken off
-    // the queue and not yet given back: no more buffers are ever out than the pool keeps, so
-    // once a flood has made them every later receive finds one there and nothing is allocated.
+    // the queue and not yet given back (the wait thread takes the one it fills next only once
+    // there is room): no more buffers are ever out than the pool keeps, so once a flood has
+    // made them every later receive finds one there and nothing is allocated.
     static constexpr std::size_t max_queued_receives = pool_capacity - 1;
     // Once held back, the wait thread reads again when the queue is down to this: one wake
     // per half a queue, not one per buffer the receive thread frees.
