@@ -91,7 +91,8 @@ TEST_F(net_socket_client, events_come_on_their_threads_and_an_idle_close_returns
 bool is_reset_log(const std::string& out) {
     int error = 0, used = 0;
     std::sscanf(out.c_str(), "client readline error(n_recved=-1, errno=%d)%n", &error, &used);
-    return error > 0 && used > 0 && out.substr(used) == "\nevent_client_error, will close this socket\n";
+    return error > 0 && used > 0 &&
+           out.substr(used) == "\nevent_client_error, will close this socket\n";
 }
 
 // Each end of a connection is reported once, on the wait thread: the peer's orderly end, its
