@@ -52,6 +52,9 @@ bool wait_until(Predicate done, int timeout_ms) {
 class quote_counter {
 public:
     void on_quote(const OrvMarketDepthQuoteData* quote) {
+        if (m_stall_ms.load(std::memory_order_relaxed) != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_stall_ms.exchange(0)));
+        }
         const std::uint64_t n = m_received.load(std::memory_order_relaxed) + 1;
         const bool recording = m_recording.load(std::memory_order_acquire);
         // The clock only where a time is kept: in a flood it would cost more than the quote.
@@ -92,6 +95,8 @@ public:
         m_recording.store(record, std::memory_order_release);
     }
     void disarm() { m_recording.store(false, std::memory_order_release); }
+    // Driver thread: the next quote holds its receiving thread this long, once.
+    void stall_next(unsigned milliseconds) { m_stall_ms.store(milliseconds); }
 
     std::uint64_t received() const { return m_received.load(std::memory_order_acquire); }
     bool done() const { return m_done_us.load(std::memory_order_acquire) != 0; }
@@ -109,6 +114,7 @@ private:
     std::atomic<std::uint64_t> m_warm_at{~std::uint64_t{0}};
     std::atomic<std::uint64_t> m_done_at{~std::uint64_t{0}};
     std::atomic<bool> m_recording{false};
+    std::atomic<unsigned> m_stall_ms{0};
     std::atomic<double> m_done_us{0};
     double m_warm_us = 0;
     std::uint64_t m_warm_allocs = 0;

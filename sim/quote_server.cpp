@@ -43,6 +43,10 @@ struct quote_server::snapshot {
     std::vector<std::shared_ptr<connection>> open;
 };
 
+// Out of line, so that callers do not build the default setup in place: GCC's optimiser then
+// takes its strings for uninitialized.
+quote_server::quote_server() : quote_server(server_setup()) {}
+
 quote_server::quote_server(server_setup setup)
     : m_split(setup.split_writes),
       m_seed(setup.seed),

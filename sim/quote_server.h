@@ -45,7 +45,8 @@ struct server_setup {
 class quote_server {
 public:
     // Listens on 127.0.0.1:setup.port and starts the I/O thread.
-    explicit quote_server(server_setup setup = {});
+    quote_server();
+    explicit quote_server(server_setup setup);
     // Stops the I/O thread, waits for it and closes every socket.
     ~quote_server();
     quote_server(const quote_server&) = delete;

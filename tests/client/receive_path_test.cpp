@@ -265,7 +265,7 @@ TEST(receive_path, api_checks_without_a_server) {
     Coqc_tcp client;
     coqc_tcp_probe::attach(client, &sink);
     coqc_tcp_probe::add_valid(client, "1", 'G');
-    coqc_tcp_probe::add_valid(client, long_symbol.c_str(), 'S');
+    coqc_tcp_probe::add_valid(client, long_symbol, 'S');
     client.RegisterSymbol('G', "Ag(T+D)");                       // display name -> code
     client.RegisterSymbol('F', "zn2701");                        // not listed: ignored
     client.RegisterSymbol('X', (long_symbol + "TAIL").c_str());  // cut to 19 characters

@@ -52,9 +52,9 @@ struct coqc_tcp_probe {
         }
         return out;
     }
-    static void add_valid(Coqc_tcp& c, const char* symbol, int code) {
+    static void add_valid(Coqc_tcp& c, const std::string& symbol, int code) {
         guard lock(c.m_symbol_lock);
-        c.m_valid_symbols.insert(symbol, code);
+        c.m_valid_symbols.insert(symbol.c_str(), code);
     }
     static std::size_t wanted_size(Coqc_tcp& c) {
         guard lock(c.m_symbol_lock);
