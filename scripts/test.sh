@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing (Debian 12, as root), then builds and tests every preset: dev,
-# windows (under wine64), asan and tsan; then builds and checks the packages (scripts/package.sh),
+# Installs what is missing (Debian 12, as root), checks that tests stay at most 0.36 of the code
+# (scripts/test_ratio.sh), then builds and tests every preset: dev, windows (under wine64), asan
+# and tsan; then builds and checks the packages (scripts/package.sh),
 # the record-and-replay round trip, a benchmark smoke run (asserts nothing about speed), a
 # 2-minute reconnect soak and a short fuzz run. Exits non-zero when anything fails.
 # Usage: scripts/test.sh [preset ...]      (no argument: everything)
@@ -9,7 +10,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(dev windows asan tsan package roundtrip bench soak fuzz)
+[ ${#steps[@]} -gt 0 ] || steps=(ratio dev windows asan tsan package roundtrip bench soak fuzz)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
 . scripts/lib/packages.sh
@@ -67,6 +68,7 @@ run_step() {  # name, command...
 
 for step in "${steps[@]}"; do
     case "$step" in
+        ratio) run_step ratio scripts/test_ratio.sh ;;
         package) run_step package scripts/package.sh ;;
         roundtrip) run_step roundtrip scripts/roundtrip.sh ;;
         bench) run_step bench scripts/bench.sh --smoke ;;
