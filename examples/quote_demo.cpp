@@ -14,9 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/console.h"
+#include "command_line.h"
 #include "demo_screen.h"
 #include "orv_quote_api.h"
+#include "platform/console.h"
 #include "quote_board.h"
 #include "sim/quote_stream.h"
 
@@ -58,30 +59,6 @@ constexpr const char* usage =
     "  --version          print the version and exit\n"
     "  -h, --help         this text\n";
 
-bool parse_server(const std::string& text, demo_options& o) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon > 15) return false;
-    const std::string port = text.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos) {
-        return false;
-    }
-    const long number = std::strtol(port.c_str(), nullptr, 10);
-    if (number < 1 || number > 65535) return false;
-    o.server_ip = text.substr(0, colon);
-    o.server_port = static_cast<std::uint16_t>(number);
-    return true;
-}
-
-bool parse_positive(const std::string& text, double& out) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !(value > 0) || value > 1e7) {
-        return false;
-    }
-    out = value;
-    return true;
-}
-
 // The options, or an error text.
 std::string parse(int argc, char** argv, demo_options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -97,7 +74,9 @@ std::string parse(int argc, char** argv, demo_options& o) {
                    arg == "--seconds" || arg == "--rate") {
             if (!has_next) return arg + " wants a value";
             const std::string value = argv[++i];
-            if (arg == "--server" && !parse_server(value, o)) return "--server wants IP:PORT";
+            if (arg == "--server" && !parse_server(value, o.server_ip, o.server_port)) {
+                return "--server wants IP:PORT";
+            }
             if (arg == "--user") o.user = value;
             if (arg == "--password") o.password = value;
             if (arg == "--seconds" && !parse_positive(value, o.seconds)) {

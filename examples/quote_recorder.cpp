@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
+#include "command_line.h"
 #include "orv_quote_api.h"
+#include "platform/console.h"
 #include "quote_recorder_csv.h"
 #include "quote_recorder_offline.h"
 #include "quote_recorder_sink.h"
@@ -76,20 +77,6 @@ constexpr const char* usage =
     "Exit status: 0 done, 1 failed, 2 bad command line, 3 the capture ends inside a record\n"
     "(a recorder stopped while writing it); everything before that record was read.\n";
 
-bool parse_server(const std::string& text, recorder_options& o) {
-    const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon > 15) return false;
-    const std::string port = text.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos) {
-        return false;
-    }
-    const long number = std::strtol(port.c_str(), nullptr, 10);
-    if (number < 1 || number > 65535) return false;
-    o.server_ip = text.substr(0, colon);
-    o.server_port = static_cast<std::uint16_t>(number);
-    return true;
-}
-
 std::string check(recorder_options& o) {
     if (o.print || !o.to_csv.empty()) {
         // The capture is --print's, or the one file named after --to-csv.
@@ -119,13 +106,11 @@ std::string parse(int argc, char** argv, recorder_options& o) {
         } else if (std::find(std::begin(valued), std::end(valued), arg) != std::end(valued)) {
             if (i + 1 >= argc) return arg + " wants a value";
             const std::string value = argv[++i];
-            if (arg == "--server" && !parse_server(value, o)) return "--server wants IP:PORT";
-            if (arg == "--seconds") {
-                char* end = nullptr;
-                o.seconds = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || !(o.seconds > 0) || o.seconds > 1e7) {
-                    return "--seconds wants a positive number";
-                }
+            if (arg == "--server" && !parse_server(value, o.server_ip, o.server_port)) {
+                return "--server wants IP:PORT";
+            }
+            if (arg == "--seconds" && !parse_positive(value, o.seconds)) {
+                return "--seconds wants a positive number";
             }
             if (arg == "--user") o.user = value;
             if (arg == "--password") o.password = value;
