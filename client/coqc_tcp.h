@@ -31,7 +31,11 @@ public:
     using code_map = KESTRO::TOOLS::map_str<int, 128, KESTRO::TOOLS::null_lock>;
     using transport_ptr = std::shared_ptr<socket_cache_client>;
 
-    enum status : std::int32_t { STATUS_DISCONNECTED = 0, STATUS_CONNECTED = 1, STATUS_LOGGED_IN = 2 };
+    enum status : std::int32_t {
+        STATUS_DISCONNECTED = 0,
+        STATUS_CONNECTED = 1,
+        STATUS_LOGGED_IN = 2
+    };
 
     Coqc_tcp();
     // Performs Disconnect, then waits for every thread that can still call into the
@@ -59,7 +63,7 @@ public:
     std::int32_t get_status() const { return m_status.load(); }
 
 private:
-    friend class receive_path;    // the receive half of the client works on its members
+    friend class receive_path;     // the receive half of the client works on its members
     friend struct coqc_tcp_probe;  // unit tests look at the tables and flags
 
     OrvQuoteEventSink* sink() const { return m_sink.load(); }

@@ -14,7 +14,9 @@ using KESTRO::TOOLS::locker;
 namespace {
 
 // The exchange code travels as a char and reaches the application sign-extended.
-int exchange_of(char code) { return static_cast<int>(static_cast<signed char>(code)); }
+int exchange_of(char code) {
+    return static_cast<int>(static_cast<signed char>(code));
+}
 
 const char* display_name(const char* symbol) {
     const char* name = code_to_name(symbol);
@@ -57,8 +59,8 @@ void receive_path::on_connection_lost(Coqc_tcp* client) {
     client->Log(0, "[on_cache_callback] EVENT_REMOTE_DISCONNECT,thd_is_run:%d", worker ? 1 : 0);
     if (worker) {
         // Not reported: the worker reconnects, and reports the end only if it gives up.
-        client->enqueue(std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_RECONNECT,
-                                                             nullptr, 0));
+        client->enqueue(
+            std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_RECONNECT, nullptr, 0));
         client->m_link_lost.store(true);
         client->m_wake.notify();
         return;

@@ -18,9 +18,9 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr int pass_idle = 100;    // nothing sent: wait 100 ms
-constexpr int pass_sent = 500;    // requests sent: wait 500 ms
-constexpr int pass_failed = -1;   // a send failed: reconnect
+constexpr int pass_idle = 100;   // nothing sent: wait 100 ms
+constexpr int pass_sent = 500;   // requests sent: wait 500 ms
+constexpr int pass_failed = -1;  // a send failed: reconnect
 constexpr int heartbeat_pause_ms = 1000;
 // Each wait ends by the clock, not by a count of sleeps: a Windows sleep lasts at least a
 // timer tick (15.6 ms by default), so counted steps would stretch it many times over.
@@ -52,7 +52,7 @@ void Coqc_tcp::_th_oqc_send_and_reconn(void* client) {
 void Coqc_tcp::run_worker() {
     Log(0, "[QuoteClient] _th_oqc_send_and_reconn begin");
     if (!_th_try_query_symbol_list()) {
-        Reset();  // a live connection reports its end as it closes
+        Reset();                  // a live connection reports its end as it closes
         report_unreported_end();  // one that was lost has not
         char text[256];
         KESTRO::TOOLS::format_str(text, sizeof text, "%s", "query symbol error");

@@ -24,7 +24,9 @@ void wake_signal::block(std::unique_lock<std::mutex>& lock, clock::duration rest
     m_cv.wait_for(lock, rest);
 }
 
-void wake_signal::set_block_function(block_fn fn) { block_override.store(fn); }
+void wake_signal::set_block_function(block_fn fn) {
+    block_override.store(fn);
+}
 
 }  // namespace TOOLS
 }  // namespace KESTRO

@@ -16,7 +16,9 @@
 namespace platform {
 
 namespace {
-int fd(socket_t s) { return static_cast<int>(s); }
+int fd(socket_t s) {
+    return static_cast<int>(s);
+}
 
 // Waits until a non-blocking connect has ended or the deadline has passed; true when it
 // succeeded. A signal does not stretch the wait: what is left is measured again.
@@ -96,7 +98,9 @@ int socket_recv_now(socket_t s, char* buffer, int length) {
     return static_cast<int>(n);
 }
 
-void socket_close(socket_t s) { ::close(fd(s)); }
+void socket_close(socket_t s) {
+    ::close(fd(s));
+}
 
 socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -130,7 +134,9 @@ socket_t socket_accept(socket_t listener) {
     return s < 0 ? invalid_socket : static_cast<socket_t>(s);
 }
 
-int socket_last_error() { return errno; }
+int socket_last_error() {
+    return errno;
+}
 
 bool waker_open(socket_waker& waker) {
     const int e = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -7,17 +7,25 @@
 namespace platform {
 
 namespace {
-SOCKET native(socket_t s) { return static_cast<SOCKET>(s); }
+SOCKET native(socket_t s) {
+    return static_cast<SOCKET>(s);
+}
 
 // Winsock numbers its errors 10000 above the errno values of the same meaning.
 int to_errno(int wsa_error) {
     switch (wsa_error) {
-        case WSAEINTR: return 4;
-        case WSAEBADF: return 9;
-        case WSAENOTSOCK: return 9;
-        case WSAEFAULT: return 14;
-        case WSAEINVAL: return 22;
-        default: return wsa_error;
+        case WSAEINTR:
+            return 4;
+        case WSAEBADF:
+            return 9;
+        case WSAENOTSOCK:
+            return 9;
+        case WSAEFAULT:
+            return 14;
+        case WSAEINVAL:
+            return 22;
+        default:
+            return wsa_error;
     }
 }
 
@@ -39,7 +47,9 @@ void sockets_startup() {
     WSAStartup(0x0202, &data);
 }
 
-void sockets_cleanup() { WSACleanup(); }
+void sockets_cleanup() {
+    WSACleanup();
+}
 
 socket_t socket_open_tcp() {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -104,7 +114,9 @@ int socket_recv_now(socket_t s, char* buffer, int length) {
     return ::recv(native(s), buffer, length, 0);
 }
 
-void socket_close(socket_t s) { closesocket(native(s)); }
+void socket_close(socket_t s) {
+    closesocket(native(s));
+}
 
 // No SO_REUSEADDR here: on Windows it lets another socket take over a port in use, and a
 // closed listener's port can be bound again without it.
@@ -139,7 +151,9 @@ socket_t socket_accept(socket_t listener) {
     return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
 }
 
-int socket_last_error() { return to_errno(WSAGetLastError()); }
+int socket_last_error() {
+    return to_errno(WSAGetLastError());
+}
 
 // A datagram socket bound to 127.0.0.1 and connected to itself: what it sends, it receives,
 // and select sees it readable. Non-blocking, so that neither a full queue nor draining waits.

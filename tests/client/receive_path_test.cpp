@@ -144,10 +144,9 @@ TEST(receive_path, recorded_exchange_whole_and_cut_at_every_offset) {
     const outcome whole = run(exchange, {});
     EXPECT_EQ(whole.worker_starts, 1);  // the accepted login starts the worker, once
     EXPECT_TRUE(whole.list_done);
-    EXPECT_EQ(whole.valid, (std::map<std::string, int>{{"1", 'G'},
-                                                        {"cu2701", 'F'},
-                                                        {long_symbol, -112},
-                                                        {std::string(28, 'y'), '2'}}));
+    EXPECT_EQ(whole.valid,
+              (std::map<std::string, int>{
+                  {"1", 'G'}, {"cu2701", 'F'}, {long_symbol, -112}, {std::string(28, 'y'), '2'}}));
     // '2' registers and '7' refuses; a full symbol is kept cut to 19 characters.
     EXPECT_EQ(whole.registered, (std::vector<std::string>{"1", std::string(19, 'z')}));
     const auto calls = calls_of(whole.events);

@@ -47,7 +47,9 @@ struct coarse_timer {
 // the 5 s wait for the login answer, each at most a tick late.
 TEST(worker_waits, a_coarse_timer_stretches_no_wait_by_more_than_a_tick) {
     sim::quote_server server;
-    server.update_script([](sim::reply_script& s) { s.relogin = sim::login_answer{'Y', "", true}; });
+    server.update_script([](sim::reply_script& s) {
+        s.relogin = sim::login_answer{'Y', "", true};
+    });
     recording_sink sink;
     const coarse_timer coarse;
     Coqc_tcp client;

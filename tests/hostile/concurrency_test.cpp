@@ -22,7 +22,8 @@ public:
     explicit counting_sink(std::string symbol) : m_symbol(std::move(symbol)) {}
 
     void OnQuote(int, const OrvMarketDepthQuoteData* quote) override {
-        if (m_symbol != std::string(quote->Symbol, ::strnlen(quote->Symbol, sizeof quote->Symbol))) {
+        if (m_symbol !=
+            std::string(quote->Symbol, ::strnlen(quote->Symbol, sizeof quote->Symbol))) {
             return;
         }
         std::lock_guard<std::mutex> guard(m_mutex);

@@ -73,7 +73,7 @@ TEST_F(client_fixture, addresses_that_are_not_dotted_ipv4) {
         EXPECT_FALSE(api->ConnServer(info, &sink));
         EXPECT_TRUE(
             sink.has_log(std::string("[QuoteClient] init connect server failed. server ip: ") +
-                            text + ", port: " + std::to_string(server.port()) + "."));
+                         text + ", port: " + std::to_string(server.port()) + "."));
         EXPECT_EQ(sink.count(sink_event::CONNECTED), 0u);
     }
     EXPECT_EQ(server.accepted_count(), 0u);
@@ -87,7 +87,7 @@ TEST_F(client_fixture, calls_in_the_wrong_state) {
     api->RegisterSymbol('2', "SIMA01");
     api->UnregisterSymbol('2', "SIMA01");
     api->LoginToOqs(credentials());
-    api->QuerySymbolList();                 // waits in the queue for the next worker
+    api->QuerySymbolList();              // waits in the queue for the next worker
     EXPECT_TRUE(sink.events().empty());  // no sink yet: even the log lines go nowhere
 
     ASSERT_TRUE(api->ConnServer(address(), &sink));

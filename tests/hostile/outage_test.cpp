@@ -43,8 +43,8 @@ TEST_F(client_fixture, silent_server_before_login) {
 }
 
 // The server goes away (connects refused) for a few of the client's 2 s attempts, comes back,
-// and exactly the registrations wanted by then are restored; a later drop whose relogin is refused ends the
-// worker and leaves the client disconnected and ready for a new ConnServer.
+// and exactly the registrations wanted by then are restored; a later drop whose relogin is refused
+// ends the worker and leaves the client disconnected and ready for a new ConnServer.
 TEST_F(client_fixture, outage_then_return_then_refused_relogin) {
     log_in();
     for (const char* symbol : {"Au(T+D)", "Au(T+N2)", "SIMB02"}) api->RegisterSymbol('1', symbol);

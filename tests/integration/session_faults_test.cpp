@@ -28,7 +28,8 @@ public:
         if (std::string(text) == "[QuoteClient] tcp client send reg symbol req error.") {
             release.store(true);
         }
-        if (hold_on_loss.load() && std::string(text).find("EVENT_REMOTE_DISCONNECT") != std::string::npos) {
+        if (hold_on_loss.load() &&
+            std::string(text).find("EVENT_REMOTE_DISCONNECT") != std::string::npos) {
             hold();
         }
     }
@@ -36,10 +37,7 @@ public:
 private:
     void hold() {
         holding.store(true);
-        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!release.load() && std::chrono::steady_clock::now() < bound) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        wait_for([this] { return release.load(); });
     }
 };
 

@@ -126,8 +126,10 @@ TEST_F(client_fixture, refused_login_disconnects_and_allows_a_new_connection) {
 TEST_F(client_fixture, failed_connect_and_null_destroy) {
     server.stop_listening();
     EXPECT_FALSE(api->ConnServer(address(), &sink));
-    EXPECT_TRUE(sink.has_log("[QuoteClient] init connect server failed. server ip: 127.0.0.1, "
-                             "port: " + std::to_string(server.port()) + "."));
+    EXPECT_TRUE(
+        sink.has_log("[QuoteClient] init connect server failed. server ip: 127.0.0.1, "
+                     "port: " +
+                     std::to_string(server.port()) + "."));
     EXPECT_TRUE(calls().empty());
     DestroyOrvQuoteApi(nullptr);
 }
