@@ -85,13 +85,18 @@ std::int32_t socket_cache_client::receive_task(void* self) {
             break;
         }
         std::size_t left = 0;
+        client->m_in_hand.store(1);
         stream_buffer* buffer = client->m_receive_queue.take_front(&left);
-        if (buffer == nullptr) break;
+        if (buffer == nullptr) {
+            client->m_in_hand.store(0);
+            break;
+        }
         // Only this thread empties the queue, one buffer at a time: a held-back wait thread
         // waits for the pop that brings it below the resume mark.
         if (left + 1 == resume_queued_receives) client->m_room.notify();
         client->m_receive_stream.append(buffer->data(), buffer->length());
         client->m_pool.put(buffer);
+        client->m_in_hand.store(0);
         client->offer_stream();
     }
     return 0;
@@ -126,7 +131,10 @@ void socket_cache_client::take_receive_target() {
 void socket_cache_client::wait_for_room() {
     // Back-pressure: while the owner lags far behind, the wait thread stops reading, so that
     // TCP holds the server back instead of the queue growing without bound.
-    if (m_receive_queue.size() < max_queued_receives) return;
+    // The hand is looked at first: a buffer taken off the queue meanwhile is then counted
+    // once, or the queue's shrinking shows that it has been given back.
+    const std::uint32_t in_hand = m_in_hand.load();
+    if (in_hand + m_receive_queue.size() < max_queued_receives) return;
     const auto room = [this] {
         return m_receive_queue.size() < resume_queued_receives || m_closing.load();
     };

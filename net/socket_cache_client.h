@@ -25,11 +25,12 @@ public:
     static constexpr std::uint32_t pool_capacity = 512;
     // The receive thread's longest sleep: a queued receive wakes it at once.
     static constexpr unsigned int receive_interval_us = 1100;
-    // Receives waiting for the receive thread before the wait thread stops reading. One less
-    // than the pool's capacity, leaving room for the buffer the receive thread has taken off
-    // the queue and not yet given back (the wait thread takes the one it fills next only once
-    // there is room): no more buffers are ever out than the pool keeps, so once a flood has
-    // made them every later receive finds one there and nothing is allocated.
+    // Buffers waiting for the receive thread, or in its hands, before the wait thread stops
+    // reading. One less than the pool's capacity, leaving room for the one the wait thread
+    // fills next (it takes it only once there is room): no more buffers are ever out than the
+    // pool keeps. Counting the one in the receive thread's hands makes the most ever out the
+    // same whether the owner is slow (it holds none while it handles a message) or quick, so
+    // once a connection has made them every later receive finds one and nothing is allocated.
     static constexpr std::size_t max_queued_receives = pool_capacity - 1;
     // Once held back, the wait thread reads again when the queue is down to this: one wake
     // per half a queue, not one per buffer the receive thread frees.
@@ -87,6 +88,8 @@ private:
     buffer_pool m_pool;
     std::unique_ptr<kestro_socket_thread> m_receive_thread;
     std::atomic<bool> m_closing;
+    // The receive thread holds a buffer it has taken off the queue and not yet given back.
+    std::atomic<std::uint32_t> m_in_hand{0};
     KESTRO::TOOLS::wake_signal m_room;
     // The wait thread's: the pooled buffer the socket receives into (kept between
     // connections), and where in it (null when it could not grow to a receive's size).
