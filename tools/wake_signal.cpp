@@ -10,18 +10,18 @@ std::atomic<wake_signal::block_fn> block_override{nullptr};
 }  // namespace
 
 void wake_signal::notify() {
-    // Taking the mutex orders the notification after a waiter's look at its condition: a
-    // waiter that found it false is already blocked (or about to look again) when it comes.
+    // Taking the mutex orders the notification after a waiter's look at its condition, so
+    // the waiter sees the change then or holds a ticket that this wake makes stale.
     { std::lock_guard<std::mutex> guard(m_mutex); }
-    m_cv.notify_all();
+    m_events.wake_all();
 }
 
-void wake_signal::block(std::unique_lock<std::mutex>& lock, clock::duration rest) {
+void wake_signal::block(std::uint32_t ticket, clock::duration rest) {
     if (const block_fn fn = block_override.load()) {
-        fn(m_cv, lock, rest);
+        fn(m_events, ticket, rest);
         return;
     }
-    m_cv.wait_for(lock, rest);
+    m_events.wait(ticket, std::chrono::duration_cast<std::chrono::nanoseconds>(rest));
 }
 
 void wake_signal::set_block_function(block_fn fn) {

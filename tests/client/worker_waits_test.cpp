@@ -24,13 +24,13 @@ using std::chrono::steady_clock;
 std::mutex steps_lock;
 std::map<std::thread::id, int> steps;  // blocking steps taken, by thread
 
-void oversleeping_block(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+void oversleeping_block(platform::event_count& events, std::uint32_t ticket,
                         wake_signal::clock::duration rest) {
     {
         std::lock_guard<std::mutex> guard(steps_lock);
         ++steps[std::this_thread::get_id()];
     }
-    cv.wait_for(lock, rest + milliseconds(15));
+    events.wait(ticket, rest + milliseconds(15));
 }
 
 int steps_of(std::thread::id thread) {

@@ -93,9 +93,9 @@ TEST(net_kestro_socket_thread, wakes_and_requests_end_a_long_sleep_and_a_wake_in
 
 // A timer that oversleeps every timed wait by 15 ms, as a default Windows tick does; a notify
 // still ends a wait at once.
-void coarse_block(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+void coarse_block(platform::event_count& events, std::uint32_t ticket,
                   KESTRO::TOOLS::wake_signal::clock::duration rest) {
-    cv.wait_for(lock, rest + milliseconds(15));
+    events.wait(ticket, rest + milliseconds(15));
 }
 
 TEST(net_kestro_socket_thread, a_coarse_timer_stretches_an_interval_by_one_tick_only) {
