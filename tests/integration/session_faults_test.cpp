@@ -120,8 +120,10 @@ TEST_F(client_fixture, a_late_reply_of_the_old_connection_loses_no_registration)
     ASSERT_TRUE(server.drop(0));
     ASSERT_TRUE(held.wait_for([&] { return held.has_log_containing("thd_is_run:1"); }));
     server.update_script([](sim::reply_script& s) { s.answer_register = true; });
-    // Long enough for the worker to take up the reconnect while the reply is still held.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+    // The worker takes up the reconnect at once, but connects again only after the old
+    // connection has stopped delivering: not while the application still holds its quote,
+    // not even after the 2 s reconnect wait.
+    EXPECT_FALSE(server.wait_accepted(2, 2500));
     held.release.store(true);
     EXPECT_TRUE(server.wait_for([&] { return registered_on(server, 1, "SIMA01"); }, 15000));
     api->Disconnect();
