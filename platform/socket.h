@@ -35,12 +35,17 @@ constexpr int socket_nothing_yet = -2;
 int socket_recv_now(socket_t s, char* buffer, int length);
 void socket_close(socket_t s);
 
-// A listening socket on 127.0.0.1 (port 0 picks an ephemeral one) with its port stored in
-// *bound_port when that is not null; invalid_socket on failure. On POSIX the address may be
-// reused at once, so that a port whose listener was closed can be listened on again. A
-// backlog of 0 keeps the queue of unaccepted connections as short as the system allows;
-// negative means the system's largest.
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog = -1);
+// A listening socket on a dotted IPv4 address ("0.0.0.0": every interface; port 0 picks an
+// ephemeral one) with its port stored in *bound_port when that is not null; invalid_socket on
+// failure. On POSIX the address may be reused at once, so that a port whose listener was
+// closed can be listened on again. A backlog of 0 keeps the queue of unaccepted connections as
+// short as the system allows; negative means the system's largest.
+socket_t socket_listen(const char* ip, std::uint16_t port, std::uint16_t* bound_port,
+                       int backlog = -1);
+inline socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port,
+                                       int backlog = -1) {
+    return socket_listen("127.0.0.1", port, bound_port, backlog);
+}
 // Blocking accept of one pending connection; invalid_socket on failure.
 socket_t socket_accept(socket_t listener);
 // Stops receiving, and sending too when `both` (the peer then sees an orderly end), without

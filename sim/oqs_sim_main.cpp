@@ -90,12 +90,15 @@ int main(int argc, char** argv) {
     const std::string description = describe(parsed.options, replay.get());
     sim::quote_stream stream(parsed.options, print_line, std::move(replay));
     if (!stream.listening()) {
-        std::fprintf(stderr, "oqs_sim: cannot listen on 127.0.0.1:%u (is the port in use?)\n",
-                     static_cast<unsigned>(parsed.options.port));
+        std::fprintf(stderr,
+                     "oqs_sim: cannot listen on %s:%u (is the port in use, or the address not one "
+                     "of this machine's?)\n",
+                     parsed.options.bind.c_str(), static_cast<unsigned>(parsed.options.port));
         return 1;
     }
-    std::fprintf(stderr, "oqs_sim: listening on 127.0.0.1:%u (%s); Ctrl-C stops\n",
-                 static_cast<unsigned>(stream.port()), description.c_str());
+    std::fprintf(stderr, "oqs_sim: listening on %s:%u (%s); Ctrl-C stops\n",
+                 parsed.options.bind.c_str(), static_cast<unsigned>(stream.port()),
+                 description.c_str());
     // The handler only sets the flag; this thread has nothing else to do than to look at it.
     while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stream.stop();

@@ -48,13 +48,14 @@ struct quote_server::snapshot {
 quote_server::quote_server() : quote_server(server_setup()) {}
 
 quote_server::quote_server(server_setup setup)
-    : m_split(setup.split_writes),
+    : m_bind(setup.bind),
+      m_split(setup.split_writes),
       m_seed(setup.seed),
       m_log(std::move(setup.log)),
       m_script(std::move(setup.script)),
       m_start_ticks(platform::perf_counter()) {
     platform::sockets_startup();
-    m_listener = platform::socket_listen_loopback(setup.port, &m_port);
+    m_listener = platform::socket_listen(m_bind.c_str(), setup.port, &m_port);
     platform::thread_start(&quote_server::_th_io, this, &m_thread, nullptr);
 }
 
@@ -321,7 +322,7 @@ bool quote_server::listen_again() {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_listener != platform::invalid_socket) return true;
     if (m_port == 0) return false;
-    m_listener = platform::socket_listen_loopback(m_port, nullptr);
+    m_listener = platform::socket_listen(m_bind.c_str(), m_port, nullptr);
     ++m_listen_generation;
     return m_listener != platform::invalid_socket;
 }

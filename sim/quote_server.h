@@ -27,7 +27,8 @@ constexpr std::size_t all_connections = static_cast<std::size_t>(-1);
 // Everything a server needs before its first connection: it is in force from the moment the
 // server listens.
 struct server_setup {
-    std::uint16_t port = 0;  // 0: an ephemeral port
+    std::uint16_t port = 0;          // 0: an ephemeral port
+    std::string bind = "127.0.0.1";  // dotted IPv4; "0.0.0.0" listens on every interface
     reply_script script;
     // Every write leaves in one to four pieces cut at random offsets, a millisecond apart, so
     // that a client reads them apart; the cuts follow from `seed`.
@@ -44,7 +45,7 @@ struct server_setup {
 // and its session. A thread that takes both takes the connection's lock first.
 class quote_server {
 public:
-    // Listens on 127.0.0.1:setup.port and starts the I/O thread.
+    // Listens on setup.bind:setup.port and starts the I/O thread.
     quote_server();
     explicit quote_server(server_setup setup);
     // Stops the I/O thread, waits for it and closes every socket.
@@ -137,6 +138,7 @@ private:
     std::int64_t elapsed_ms() const;
     void wait_io_round() const;
 
+    const std::string m_bind;
     const bool m_split;
     const std::uint64_t m_seed;
     const std::function<void(const std::string&)> m_log;

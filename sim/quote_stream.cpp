@@ -49,6 +49,7 @@ std::string clock_text() {
 server_setup setup_for(const sim_options& options, const std::vector<instrument>& list) {
     server_setup setup;
     setup.port = options.port;
+    setup.bind = options.bind;
     reply_script& script = setup.script;
     script.strict = true;
     for (const auto& user : effective_users(options))

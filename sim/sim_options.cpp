@@ -31,9 +31,18 @@ bool read_whole(const std::string& text, double low, double high, double& out) {
            read_number(text, low, high, out);
 }
 
-// Only the loopback interface can be listened on; "localhost" names it too.
-bool loopback(const std::string& address) {
-    return address == "127.0.0.1" || address == "localhost";
+// Four numbers of 0 to 255 with dots between them, each of one to three digits: the form
+// a listen address is given in ("0.0.0.0" for every interface). No name is looked up.
+bool dotted_ipv4(const std::string& text) {
+    std::size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t end = part < 3 ? text.find('.', start) : text.size();
+        if (end == std::string::npos || end == start || end - start > 3) return false;
+        double value = 0;
+        if (!read_whole(text.substr(start, end - start), 0, 255, value)) return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 std::string check_user(const std::string& text, std::pair<std::string, std::string>& out) {
@@ -60,8 +69,13 @@ const std::map<std::string, setter>& valued_switches() {
          }},
         {"--bind",
          [](sim_options& o, const std::string& v) -> std::string {
-             if (!loopback(v)) return "--bind: only 127.0.0.1 (localhost) can be listened on";
-             o.bind = "127.0.0.1";
+             if (v == "localhost") {
+                 o.bind = "127.0.0.1";
+             } else if (dotted_ipv4(v)) {
+                 o.bind = v;
+             } else {
+                 return "--bind wants a dotted IPv4 address, such as 0.0.0.0 or 127.0.0.1";
+             }
              return {};
          }},
         {"--user",
@@ -190,7 +204,8 @@ std::string sim_usage(const std::string& program) {
            "list and registrations, and streams synthetic quotes for every registered symbol.\n"
            "\n"
            "  --port N            listen on port N (default 7100; 0 picks a free one)\n"
-           "  --bind ADDRESS      listen address; only 127.0.0.1 (localhost) is supported\n"
+           "  --bind ADDRESS      listen on this IPv4 address (default 127.0.0.1; 0.0.0.0\n"
+           "                      listens on every interface, for clients on other machines)\n"
            "  --user NAME:PASS    accept this user (repeatable; default demo:demo); the\n"
            "                      password's MD5 digest is checked as the client sends it\n"
            "  --rate R            quotes per second per registered symbol (default 5)\n"

@@ -102,13 +102,13 @@ void socket_close(socket_t s) {
     ::close(fd(s));
 }
 
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog) {
+socket_t socket_listen(const char* ip, std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s < 0) return invalid_socket;
     int on = 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = inet_addr(ip);
     address.sin_port = htons(port);
     socklen_t size = sizeof address;
     if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||

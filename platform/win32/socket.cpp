@@ -120,12 +120,12 @@ void socket_close(socket_t s) {
 
 // No SO_REUSEADDR here: on Windows it lets another socket take over a port in use, and a
 // closed listener's port can be bound again without it.
-socket_t socket_listen_loopback(std::uint16_t port, std::uint16_t* bound_port, int backlog) {
+socket_t socket_listen(const char* ip, std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return invalid_socket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = inet_addr(ip);
     address.sin_port = htons(port);
     int size = sizeof address;
     if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||

@@ -62,7 +62,7 @@ struct simulated {
     bool log_in(const char* password) {
         const std::size_t before = sink.count(sink_event::LOGIN);
         OqsTcpInfo address;
-        std::strcpy(address.ServerIp, "127.0.0.1");
+        std::strcpy(address.ServerIp, ip);
         address.ServerPort = stream->port();
         OrvLoginInfo login;
         std::strcpy(login.UserId, "alice");
@@ -100,14 +100,18 @@ struct simulated {
                              15000);
     }
 
+    const char* ip = "127.0.0.1";
     recording_sink sink;
     std::unique_ptr<sim::quote_stream> stream;
     OrvQuoteApi* api = CreateOrvQuoteApi();
 };
 
-// Writes cut in pieces and heartbeats between the quotes: every quote still arrives whole.
+// Writes cut in pieces and heartbeats between the quotes: every quote still arrives whole. The
+// server listens on the address it was given, and only there.
 TEST(quote_stream, password_list_registrations_and_quotes_over_split_writes) {
-    simulated s({"--rate", "50", "--heartbeat=0.05", "--split"});
+    simulated s({"--rate", "50", "--heartbeat=0.05", "--split", "--bind", "127.0.0.2"});
+    EXPECT_FALSE(s.log_in("s3cret"));
+    s.ip = "127.0.0.2";
     EXPECT_FALSE(s.log_in("wrong"));
     EXPECT_EQ(s.sink.of(sink_event::LOGIN)[0].text, "bad user or password");
     ASSERT_TRUE(s.sink.wait_count(sink_event::DISCONNECTED, 1));

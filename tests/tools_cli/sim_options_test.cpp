@@ -27,10 +27,12 @@ TEST(sim_options, defaults_switches_users_and_the_malformed) {
     EXPECT_TRUE(o.bind == "127.0.0.1" && o.refuse_login && o.no_list_end && o.help);
     // Users replace the default; an empty password is one; only the first colon separates.
     EXPECT_EQ(sim::effective_users(o), (users{{"bob", ""}, {"carol", "a:b"}}));
+    EXPECT_EQ(parse_sim_options({"--bind=0.0.0.0"}).options.bind, "0.0.0.0");
 
     const std::pair<const char*, const char*> bad[] = {
-        {"--frobnicate", "x"}, {"--port", "70000"},        {"--bind", "0.0.0.0"},
-        {"--rate", "nan"},     {"--garbage-every", "2.5"}, {"--user", "a-name-of-sixteen:pw"},
+        {"--frobnicate", "x"},   {"--port", "70000"},        {"--bind", "10.0.0"},
+        {"--bind", "1.2.3.256"}, {"--bind", "1.2.3.4.5"},    {"--bind", "example.com"},
+        {"--rate", "nan"},       {"--garbage-every", "2.5"}, {"--user", "a-name-of-sixteen:pw"},
         {"--split=yes", "-h"}};
     for (const auto& [name, value] : bad) {
         EXPECT_NE(parse_sim_options({name, value}).error, "") << name;
