@@ -1,7 +1,7 @@
-// oqs_sim: a quote server on the loopback interface for trying and testing quote clients.
-// It answers logins, the symbol list and registrations, streams synthetic quotes for every
-// registered symbol, or replays a capture of quote_recorder, and can misbehave on purpose (see
-// --help).
+// oqs_sim: a quote server for trying and testing quote clients, on the loopback interface
+// unless --bind names another address. It answers logins, the symbol list and registrations,
+// streams synthetic quotes for every registered symbol, or replays a capture of
+// quote_recorder, and can misbehave on purpose (see --help).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
