@@ -13,6 +13,7 @@
 //   e2e_bench --smoke    a few thousand quotes and one short rate, a few seconds
 //   e2e_bench --flood-only   throughput runs only, for a profiler
 
+#include <sched.h>
 #include <sys/prctl.h>
 
 #include <algorithm>
@@ -75,11 +76,17 @@ bool send_flood(sim::quote_server& server, std::size_t connection, std::uint64_t
 // falls behind sends the next quote at once rather than in a burst.
 bool send_paced(sim::quote_server& server, std::size_t connection, std::uint64_t count,
                 double rate) {
+    // Paced sends wake on time: the default timer slack (50 us) would bunch them. Only while
+    // sending: the library's threads, which this thread starts when it creates a client, keep
+    // the default slack, as in an application (a thread inherits its creator's slack).
+    const auto slack = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     std::string message = quote_message(1);
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     const double start_ns =
         static_cast<double>(start.tv_sec) * 1e9 + static_cast<double>(start.tv_nsec);
+    std::uint64_t sent = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         const double due_ns = start_ns + static_cast<double>(i) * 1e9 / rate;
         timespec due{};
@@ -87,10 +94,44 @@ bool send_paced(sim::quote_server& server, std::size_t connection, std::uint64_t
         due.tv_nsec = static_cast<long>(due_ns - static_cast<double>(due.tv_sec) * 1e9);
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
         stamp(message, 0);
-        if (!server.send_raw(connection, message)) return false;
+        if (!server.send_raw(connection, message)) break;
+        sent = i + 1;
     }
-    return true;
+    prctl(PR_SET_TIMERSLACK, slack, 0, 0, 0);
+    return sent == count;
 }
+
+// Keeps the calling thread, the sender, on one of the CPUs the process may use (the
+// round-th, counting round-robin) while it lives. A quote's way into a receiver starts with a
+// wake-up sent from the sender's CPU, which the scheduler answers on another CPU if one is
+// idle; on a virtual machine one virtual CPU can be much slower to wake than another. With the
+// sender moving from CPU to CPU round by round, both receivers meet every CPU alike, not just
+// the one the scheduler happened to leave them on. A server's data reaches a real client the
+// same way, from the CPU its network interrupt is bound to.
+class sender_cpu {
+public:
+    explicit sender_cpu(int round) {
+        CPU_ZERO(&m_allowed);
+        if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0) return;
+        std::vector<int> cpus;
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &m_allowed)) cpus.push_back(c);
+        if (cpus.size() < 2) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpus[static_cast<std::size_t>(round) % cpus.size()], &one);
+        m_pinned = sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~sender_cpu() {
+        if (m_pinned) sched_setaffinity(0, sizeof m_allowed, &m_allowed);
+    }
+    sender_cpu(const sender_cpu&) = delete;
+    sender_cpu& operator=(const sender_cpu&) = delete;
+
+private:
+    cpu_set_t m_allowed;
+    bool m_pinned = false;
+};
 
 // ---- the two receivers under one driver ---------------------------------------------------
 
@@ -163,9 +204,59 @@ run_result measure(quote_counter& counter, const tid_list& tids, std::uint64_t c
         r.steady_allocs = counter.steady_allocs();
         r.steady_quotes = counter.steady_quotes();
     }
-    if (record) r.latency = percentiles_of(counter.samples());
+    if (record) {
+        r.samples = counter.samples();
+        r.latency = percentiles_of(r.samples);
+    }
     return r;
 }
+
+// The rounds of one paced rate as one result: latency over every round's samples, the CPU
+// share averaged over the rounds (all of the same length), allocations summed.
+run_result pooled(const std::vector<run_result>& rounds) {
+    run_result all;
+    all.complete = !rounds.empty();
+    for (const run_result& r : rounds) {
+        all.complete = all.complete && r.complete;
+        all.samples.insert(all.samples.end(), r.samples.begin(), r.samples.end());
+        all.cpu_share += r.cpu_share / static_cast<double>(rounds.size());
+        all.steady_allocs += r.steady_allocs;
+        all.steady_quotes += r.steady_quotes;
+    }
+    all.latency = percentiles_of(all.samples);
+    return all;
+}
+
+// The baseline's receiver and its connection to the simulator, kept for one or more runs.
+// The simulator ends the connection first, so that the receiving thread leaves its receive
+// and can be joined.
+class baseline_link {
+public:
+    explicit baseline_link(sim::quote_server& server)
+        : m_server(server),
+          m_connection(server.accepted_count()),
+          m_receiver(server.port(), m_counter) {
+        m_connected = m_receiver.connected() && m_server.wait_accepted(m_connection + 1, 5000);
+        if (!m_connected) std::fprintf(stderr, "e2e_bench: baseline could not connect\n");
+    }
+    ~baseline_link() { m_server.drop(m_connection); }
+    baseline_link(const baseline_link&) = delete;
+    baseline_link& operator=(const baseline_link&) = delete;
+
+    template <class Send>
+    run_result run(std::uint64_t count, bool record, Send send) {
+        if (!m_connected) return run_result{};
+        return measure(m_counter, tid_list{m_receiver.tid()}, count, record,
+                       [&] { return send(m_server, m_connection); });
+    }
+
+private:
+    sim::quote_server& m_server;
+    quote_counter m_counter;
+    std::size_t m_connection;
+    raw_receiver m_receiver;
+    bool m_connected = false;
+};
 
 class driver {
 public:
@@ -173,6 +264,9 @@ public:
 
     bool set_up_library() {
         const tid_list before = thread_cpu::list_threads();
+        m_connection = m_server.accepted_count();
+        m_sink.login.store(0);
+        m_sink.registered.store(false);
         m_api = CreateOrvQuoteApi();
         if (!log_in(m_api, m_sink)) return false;
         // The wait, receive and worker threads: everything the library started.
@@ -230,23 +324,16 @@ public:
     template <class Send>
     run_result library_run(std::uint64_t count, bool record, Send send) {
         return measure(m_library_counter, m_library_tids, count, record,
-                       [&] { return send(m_server, std::size_t{0}); });
+                       [&] { return send(m_server, m_connection); });
     }
 
     template <class Send>
     run_result baseline_run(std::uint64_t count, bool record, Send send) {
-        quote_counter counter;
-        const std::size_t connection = m_server.accepted_count();
-        raw_receiver receiver(m_server.port(), counter);
-        if (!receiver.connected() || !m_server.wait_accepted(connection + 1, 5000)) {
-            fail("baseline could not connect");
-            return run_result{};
-        }
-        const run_result r = measure(counter, tid_list{receiver.tid()}, count, record,
-                                     [&] { return send(m_server, connection); });
-        m_server.drop(connection);
-        return r;
+        baseline_link link(m_server);
+        return link.run(count, record, send);
     }
+
+    sim::quote_server& server() { return m_server; }
 
     // Not measured: the application holds its first quote for a moment, so that the
     // transport's queue reaches its bound and its pool makes every buffer a connection ever
@@ -258,9 +345,19 @@ public:
         library_run(count, false, send);
     }
 
-    const tid_list& library_tids() const { return m_library_tids; }
+    // The library threads' allocations by size count from here until the client is taken
+    // down: its measured runs, not its warm-up.
+    void mark_sizes() { m_sizes_mark = alloc_counter::by_size(m_library_tids); }
+    const std::vector<std::uint64_t>& alloc_sizes() const { return m_sizes_total; }
 
     void tear_down() {
+        if (!m_sizes_mark.empty()) {
+            const std::vector<std::uint64_t> now = alloc_counter::by_size(m_library_tids);
+            m_sizes_total.resize(now.size());
+            for (std::size_t k = 0; k < now.size(); ++k)
+                m_sizes_total[k] += now[k] - m_sizes_mark[k];
+            m_sizes_mark.clear();
+        }
         if (m_api != nullptr) DestroyOrvQuoteApi(m_api);
         m_api = nullptr;
     }
@@ -292,7 +389,9 @@ private:
     quote_counter m_library_counter;
     bench_sink m_sink;
     OrvQuoteApi* m_api = nullptr;
+    std::size_t m_connection = 0;  // the library's connection on the simulator's side
     tid_list m_library_tids;
+    std::vector<std::uint64_t> m_sizes_mark, m_sizes_total;
 };
 
 }  // namespace
@@ -318,10 +417,6 @@ int main(int argc, char** argv) {
 
     driver d(o);
     if (!d.set_up_library()) return 1;
-    // Paced sends wake on time: the default timer slack (50 us) would bunch them. Set after
-    // the library's threads have started, which keep the default slack, as in an application
-    // (a thread inherits its creator's slack).
-    prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     summary s;
     s.smoke = o.smoke;
     s.flood_quotes = o.flood_quotes;
@@ -333,10 +428,11 @@ int main(int argc, char** argv) {
     auto flood = [&](sim::quote_server& server, std::size_t c) {
         return send_flood(server, c, o.flood_quotes);
     };
-    d.warm_up_library(o.flood_quotes / 4, [&](sim::quote_server& server, std::size_t c) {
+    auto warm_flood = [&](sim::quote_server& server, std::size_t c) {
         return send_flood(server, c, o.flood_quotes / 4);
-    });
-    const std::vector<std::uint64_t> sizes_before = alloc_counter::by_size(d.library_tids());
+    };
+    d.warm_up_library(o.flood_quotes / 4, warm_flood);
+    d.mark_sizes();
     bool complete = true;
     for (int i = 0; i < o.repeats; ++i) {
         const run_result base = d.baseline_run(o.flood_quotes, false, flood);
@@ -356,25 +452,42 @@ int main(int argc, char** argv) {
         (i == 0 ? s.first_flood_base : s.later_floods_base).add(base);
     }
 
-    // Latency at fixed rates, baseline first at each rate.
+    // Latency at fixed rates, in rounds of a second, baseline and library alternating, so that
+    // both meet the same moments of a shared machine, with the sender on each CPU in turn; each
+    // side's samples are pooled over the rounds. Each side is measured alone: the library's
+    // client is taken down for the baseline's rounds (a logged-in client's idle receive thread
+    // wakes about 900 times a second and would keep the CPUs from idling for the baseline), and
+    // a new one logs in and is warmed up like the first for each of its own rounds.
     for (const auto& rate : o.rates) {
-        const auto count = static_cast<std::uint64_t>(rate.per_s * rate.seconds);
+        const int rounds = std::max(1, static_cast<int>(rate.seconds));
+        const auto count = static_cast<std::uint64_t>(rate.per_s * rate.seconds / rounds);
         auto send = [&](sim::quote_server& server, std::size_t c) {
             return send_paced(server, c, count, rate.per_s);
         };
-        const run_result base = d.baseline_run(count, true, send);
-        const run_result lib = d.library_run(count, true, send);
+        std::vector<run_result> base_rounds, lib_rounds;
+        baseline_link baseline(d.server());
+        for (int i = 0; i < rounds; ++i) {
+            d.tear_down();
+            {
+                const sender_cpu on(i);
+                base_rounds.push_back(baseline.run(count, true, send));
+            }
+            if (!d.set_up_library() || !d.register_symbol()) return 1;
+            d.warm_up_library(o.flood_quotes / 4, warm_flood);
+            d.mark_sizes();
+            const sender_cpu on(i);
+            lib_rounds.push_back(d.library_run(count, true, send));
+        }
+        const run_result base = pooled(base_rounds);
+        const run_result lib = pooled(lib_rounds);
         complete = complete && base.complete && lib.complete;
         s.rates.push_back(rate.per_s);
         s.paced.emplace_back(lib, base);
         s.paced_lib.add(lib);
         s.paced_base.add(base);
     }
-    const std::vector<std::uint64_t> sizes_after = alloc_counter::by_size(d.library_tids());
-    for (std::size_t k = 0; k < sizes_after.size(); ++k) {
-        s.alloc_sizes.push_back(sizes_after[k] - sizes_before[k]);
-    }
     d.tear_down();
+    s.alloc_sizes = d.alloc_sizes();
     if (!o.rates.empty()) d.time_teardowns(&s.disconnect_ms, &s.destroy_ms);
 
     print_table(s);

@@ -30,6 +30,7 @@ struct run_result {
     std::vector<double> sleeps_per_1000_by_thread;   // blocking waits per 1000 quotes
     std::uint64_t steady_allocs = 0;                 // after the warm-up fifth
     std::uint64_t steady_quotes = 0;
+    std::vector<double> samples;  // a paced run's latencies, in microseconds
     percentiles latency;
 };
 
