@@ -133,6 +133,33 @@ private:
     bool m_pinned = false;
 };
 
+// What the machine charges for the receive thread's idle rhythm alone: a thread that does
+// nothing but sleep to its next 1.1 ms deadline, for `seconds`. Its share of a core goes to
+// `share`, its wake-ups per second to `wakes`.
+void measure_bare_wait(int seconds, double* share, double* wakes) {
+    std::thread sleeper([&] {
+        using clock = std::chrono::steady_clock;
+        timespec cpu0{}, cpu1{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+        const clock::time_point start = clock::now();
+        const clock::time_point end = start + std::chrono::seconds(seconds);
+        clock::time_point next = start;
+        long rounds = 0;
+        while (next < end) {
+            next += std::chrono::microseconds(1100);
+            std::this_thread::sleep_until(next);
+            ++rounds;
+        }
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+        const double wall = std::chrono::duration<double>(clock::now() - start).count();
+        const double used = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
+                            static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+        *share = used / wall;
+        *wakes = static_cast<double>(rounds) / wall;
+    });
+    sleeper.join();
+}
+
 // ---- the two receivers under one driver ---------------------------------------------------
 
 struct options {
@@ -416,10 +443,12 @@ int main(int argc, char** argv) {
     }
 
     driver d(o);
-    if (!d.set_up_library()) return 1;
     summary s;
     s.smoke = o.smoke;
     s.flood_quotes = o.flood_quotes;
+    // Before any client exists, so that it runs alone, as the idle client does next.
+    if (o.idle_s > 0) measure_bare_wait(o.idle_s, &s.bare_wait_share, &s.bare_wait_wakes);
+    if (!d.set_up_library()) return 1;
     d.measure_idle(s);
     if (!d.register_symbol()) return 1;
 
