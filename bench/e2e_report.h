@@ -59,6 +59,7 @@ struct summary {
     alloc_total paced_lib, paced_base;
     // A logged-in client with nothing arriving: share of a core and wake-ups per second by
     // library thread, and the allocations meanwhile.
+    bool idle_measured = false;
     double idle_share = 0;
     std::vector<double> idle_share_by_thread, idle_wakes_by_thread;
     std::uint64_t idle_allocs = 0;
