@@ -231,10 +231,7 @@ run_result measure(quote_counter& counter, const tid_list& tids, std::uint64_t c
         r.steady_allocs = counter.steady_allocs();
         r.steady_quotes = counter.steady_quotes();
     }
-    if (record) {
-        r.samples = counter.samples();
-        r.latency = percentiles_of(r.samples);
-    }
+    if (record) r.samples = counter.samples();  // percentiles once a rate's rounds are pooled
     return r;
 }
 

@@ -31,6 +31,7 @@ struct run_result {
     std::uint64_t steady_allocs = 0;                 // after the warm-up fifth
     std::uint64_t steady_quotes = 0;
     std::vector<double> samples;  // a paced run's latencies, in microseconds
+    // Of the samples, once the rounds of a rate are pooled.
     percentiles latency;
 };
 
