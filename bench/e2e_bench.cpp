@@ -444,10 +444,9 @@ int main(int argc, char** argv) {
     s.smoke = o.smoke;
     s.flood_quotes = o.flood_quotes;
     // Before any client exists, so that it runs alone, as the idle client does next.
-    s.idle_measured = o.idle_s > 0;
-    if (s.idle_measured) measure_bare_wait(o.idle_s, &s.bare_wait_share, &s.bare_wait_wakes);
+    if (o.idle_s > 0) measure_bare_wait(o.idle_s, &s.bare_wait_share, &s.bare_wait_wakes);
     if (!d.set_up_library()) return 1;
-    if (s.idle_measured) d.measure_idle(s);
+    if (o.idle_s > 0) d.measure_idle(s);
     if (!d.register_symbol()) return 1;
 
     // Throughput: baseline and library alternate, after the library's warm-up. The first

@@ -31,8 +31,7 @@ struct run_result {
     std::uint64_t steady_allocs = 0;                 // after the warm-up fifth
     std::uint64_t steady_quotes = 0;
     std::vector<double> samples;  // a paced run's latencies, in microseconds
-    // Of the samples, once the rounds of a rate are pooled.
-    percentiles latency;
+    percentiles latency;          // of the samples, taken once a rate's rounds are pooled
 };
 
 // Allocations and quotes after warm-up, summed over runs.
@@ -59,8 +58,7 @@ struct summary {
     std::vector<std::pair<run_result, run_result>> paced;
     alloc_total paced_lib, paced_base;
     // A logged-in client with nothing arriving: share of a core and wake-ups per second by
-    // library thread, and the allocations meanwhile.
-    bool idle_measured = false;
+    // library thread (empty when the run measured no idle time), and the allocations meanwhile.
     double idle_share = 0;
     std::vector<double> idle_share_by_thread, idle_wakes_by_thread;
     std::uint64_t idle_allocs = 0;
