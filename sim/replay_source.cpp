@@ -4,8 +4,8 @@
 #include <cstddef>
 
 #include "protocol/symbol_names.h"
-#include "sim/capture_reader.h"
-#include "sim/capture_summary.h"
+#include "capture/capture_reader.h"
+#include "capture/capture_summary.h"
 #include "protocol/wire.h"
 
 namespace sim {
@@ -29,7 +29,7 @@ void note(std::string& event, std::size_t connection, const std::string& what) {
 
 // One connection's place in the capture and the moment its current pass began.
 struct replay_source::cursor {
-    capture_reader reader;
+    capture::capture_reader reader;
     bool opened = false;
     bool started = false;
     const char* next = nullptr;     // the next record's bytes, in the reader's buffer
@@ -46,7 +46,7 @@ replay_source::~replay_source() = default;
 
 std::unique_ptr<replay_source> replay_source::open(const replay_settings& settings,
                                                    std::string& error, std::string& warning) {
-    const capture_summary summary = summarize_capture(settings.path);
+    const capture::capture_summary summary = capture::summarize_capture(settings.path);
     if (!summary.error.empty()) {
         error = summary.error;
         return nullptr;
@@ -63,7 +63,7 @@ std::unique_ptr<replay_source> replay_source::open(const replay_settings& settin
     std::unique_ptr<replay_source> source(new replay_source(settings));
     source->m_quotes = summary.quotes;
     source->m_recorded.reserve(summary.symbols.size());  // the map's keys point into it
-    for (const capture_symbol& s : summary.symbols) {
+    for (const capture::capture_symbol& s : summary.symbols) {
         // The library hands the metals over under their display names; on the wire they travel
         // under their codes, and the client translates them back.
         const char* code = name_to_code(s.symbol.c_str());
@@ -81,7 +81,8 @@ std::unique_ptr<replay_source> replay_source::open(const replay_settings& settin
 }
 
 std::size_t replay_source::position_of(const char* record) const {
-    const char* symbol = record + capture_quote_at + offsetof(OrvMarketDepthQuoteData, Symbol);
+    const char* symbol =
+        record + capture::capture_quote_at + offsetof(OrvMarketDepthQuoteData, Symbol);
     const char* end = std::find(symbol, symbol + sizeof(OrvMarketDepthQuoteData::Symbol), '\0');
     const auto found = m_positions.find(std::string_view(symbol, end - symbol));
     return found != m_positions.end() ? found->second : m_list.size();
@@ -92,8 +93,8 @@ void replay_source::append_message(const char* record, std::size_t position,
     const std::size_t at = out.size();
     out.append(quote_message_head, '\0');
     out[at] = 'Q';
-    out[at + offsetof(oqs_quote_msg, exchange_code)] = record[capture_exchange_at];
-    out.append(record + capture_quote_at, sizeof(OrvMarketDepthQuoteData));
+    out[at + offsetof(oqs_quote_msg, exchange_code)] = record[capture::capture_exchange_at];
+    out.append(record + capture::capture_quote_at, sizeof(OrvMarketDepthQuoteData));
     if (!m_renamed[position]) return;
     // The client wrote the display name over the code and cleared the rest of the field;
     // only such a field turns back into the code, so that it is translated into the same
@@ -116,13 +117,13 @@ bool replay_source::begin_pass(cursor& c, clock::time_point now) {
     c.opened = true;
     c.next = positioned ? c.reader.next_bytes() : nullptr;
     c.zero = now;
-    c.first_ns = c.next != nullptr ? decode_receive_ns(c.next) : 0;
+    c.first_ns = c.next != nullptr ? capture::decode_receive_ns(c.next) : 0;
     return c.next != nullptr;
 }
 
 replay_source::clock::time_point replay_source::due_at(const cursor& c) const {
     const double offset_ns =
-        static_cast<double>(decode_receive_ns(c.next) - c.first_ns) / m_settings.speed;
+        static_cast<double>(capture::decode_receive_ns(c.next) - c.first_ns) / m_settings.speed;
     return c.zero + std::chrono::duration_cast<clock::duration>(
                         std::chrono::duration<double, std::nano>(offset_ns));
 }

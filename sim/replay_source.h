@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 #include "sim/quote_source.h"
 
 namespace sim {

@@ -20,7 +20,7 @@
 #include "platform/socket.h"
 #include "protocol/stream_cutter.h"
 #include "protocol/wire.h"
-#include "sim/capture_writer.h"
+#include "capture/capture_writer.h"
 #include "sim/messages.h"
 #include "sim/quote_server.h"
 #include "sim/quote_stream.h"
@@ -106,9 +106,9 @@ private:
 };
 
 bool write_capture(const std::string& path, std::uint64_t count) {
-    sim::capture_writer writer;
-    if (!writer.open(path, {sim::capture_version, 0, "replay_bench"})) return false;
-    sim::capture_record record;
+    capture::capture_writer writer;
+    if (!writer.open(path, {capture::capture_version, 0, "replay_bench"})) return false;
+    capture::capture_record record;
     record.exchange_code = '2';
     for (std::uint64_t i = 0; i < count; ++i) {
         record.receive_ns = 1700000000000000000 + static_cast<std::int64_t>(i) * 1000;

@@ -8,16 +8,16 @@
 #include <string>
 #include <thread>
 
-#include "sim/capture_queue.h"
-#include "sim/capture_reader.h"
-#include "sim/capture_summary.h"
-#include "sim/capture_writer.h"
+#include "capture/capture_queue.h"
+#include "capture/capture_reader.h"
+#include "capture/capture_summary.h"
+#include "capture/capture_writer.h"
 #include "sim/sample_data.h"
 
 namespace {
 
-sim::capture_record record(std::int64_t ns, const std::string& symbol, int sequence) {
-    sim::capture_record r;
+capture::capture_record record(std::int64_t ns, const std::string& symbol, int sequence) {
+    capture::capture_record r;
     r.receive_ns = ns;
     r.exchange_code = 'G';
     r.quote = sim::make_quote(symbol, sequence);
@@ -39,23 +39,24 @@ const std::int64_t ns[] = {1704420000123456789, 1704420000223456789, 17044200032
 
 TEST(CaptureFile, RecordsReadBackInOrderAndACutLastRecordEndsTheReading) {
     const std::string path = "capture_roundtrip.oqcap";
-    sim::capture_writer writer;
-    ASSERT_TRUE(writer.open(path, {sim::capture_version, 1704420000000000000, "127.0.0.1:7100"}));
-    const sim::capture_record written[] = {record(ns[0], "Au(T+D)", 1), record(ns[1], "cu2506", 2),
-                                           record(ns[2], "Au(T+D)", 3)};
+    capture::capture_writer writer;
+    ASSERT_TRUE(
+        writer.open(path, {capture::capture_version, 1704420000000000000, "127.0.0.1:7100"}));
+    const capture::capture_record written[] = {
+        record(ns[0], "Au(T+D)", 1), record(ns[1], "cu2506", 2), record(ns[2], "Au(T+D)", 3)};
     for (const auto& r : written) ASSERT_TRUE(writer.write(r));
     ASSERT_TRUE(writer.close());
     const std::string bytes = file_bytes(path);
-    ASSERT_EQ(bytes.size(), sim::capture_header_size + 3 * sim::capture_record_size);
+    ASSERT_EQ(bytes.size(), capture::capture_header_size + 3 * capture::capture_record_size);
     EXPECT_EQ(writer.size(), bytes.size());
     // Little-endian on every machine: the first record's time starts with its lowest byte.
-    EXPECT_EQ(static_cast<unsigned char>(bytes[sim::capture_header_size]), ns[0] & 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[capture::capture_header_size]), ns[0] & 0xFF);
 
-    sim::capture_reader reader;
+    capture::capture_reader reader;
     ASSERT_TRUE(reader.open(path)) << reader.error();
     EXPECT_EQ(reader.header().server, "127.0.0.1:7100");
     EXPECT_EQ(reader.header().start_ns, 1704420000000000000);
-    sim::capture_record got;
+    capture::capture_record got;
     for (const auto& r : written) {
         ASSERT_TRUE(reader.next(got));
         EXPECT_EQ(got.receive_ns, r.receive_ns);
@@ -64,7 +65,7 @@ TEST(CaptureFile, RecordsReadBackInOrderAndACutLastRecordEndsTheReading) {
     }
     EXPECT_TRUE(!reader.next(got) && !reader.cut_short());
 
-    const sim::capture_summary whole = sim::summarize_capture(path);
+    const capture::capture_summary whole = capture::summarize_capture(path);
     EXPECT_EQ(whole.quotes, 3u);
     ASSERT_EQ(whole.symbols.size(), 2u);
     EXPECT_EQ(whole.symbols[0].symbol, "Au(T+D)");
@@ -75,20 +76,20 @@ TEST(CaptureFile, RecordsReadBackInOrderAndACutLastRecordEndsTheReading) {
 
     // A recorder killed in the middle of its third record.
     write_bytes(path, bytes.substr(0, bytes.size() - 100));
-    const sim::capture_summary cut = sim::summarize_capture(path);
+    const capture::capture_summary cut = capture::summarize_capture(path);
     EXPECT_TRUE(cut.error.empty() && cut.cut_short) << cut.error;
     EXPECT_EQ(cut.quotes, 2u);
 
-    write_bytes(path, bytes.substr(0, sim::capture_header_size));
-    const sim::capture_summary empty = sim::summarize_capture(path);
+    write_bytes(path, bytes.substr(0, capture::capture_header_size));
+    const capture::capture_summary empty = capture::summarize_capture(path);
     EXPECT_TRUE(empty.error.empty() && !empty.cut_short && empty.quotes == 0);
     std::remove(path.c_str());
 }
 
 TEST(CaptureFile, RefusesWhatIsNotACaptureItCanRead) {
     const std::string path = "capture_bad.oqcap";
-    sim::capture_writer writer;
-    ASSERT_TRUE(writer.open(path, {sim::capture_version, 1, "x"}));
+    capture::capture_writer writer;
+    ASSERT_TRUE(writer.open(path, {capture::capture_version, 1, "x"}));
     ASSERT_TRUE(writer.write(record(ns[0], "cu2506", 1)) && writer.close());
     const std::string good = file_bytes(path);
     std::string newer = good;
@@ -105,7 +106,7 @@ TEST(CaptureFile, RefusesWhatIsNotACaptureItCanRead) {
                  {damaged, "header is damaged"}};
     for (const auto& c : cases) {
         write_bytes(path, c.bytes);
-        sim::capture_reader reader;
+        capture::capture_reader reader;
         EXPECT_FALSE(reader.open(path));
         EXPECT_EQ(reader.error().rfind(path + ": ", 0), 0u) << reader.error();
         EXPECT_NE(reader.error().find(c.says), std::string::npos) << reader.error();
@@ -114,10 +115,10 @@ TEST(CaptureFile, RefusesWhatIsNotACaptureItCanRead) {
 }
 
 TEST(CaptureQueue, OverflowIsCountedAndNeverWaitedFor) {
-    sim::capture_queue queue(3);
+    capture::capture_queue queue(3);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(queue.push(record(i, "cu2506", i)), i < 3);
     EXPECT_EQ(queue.dropped(), 2u);
-    std::vector<sim::capture_record> taken;
+    std::vector<capture::capture_record> taken;
     ASSERT_TRUE(queue.take_all(taken));
     ASSERT_EQ(taken.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(taken[static_cast<std::size_t>(i)].receive_ns, i);
@@ -126,7 +127,7 @@ TEST(CaptureQueue, OverflowIsCountedAndNeverWaitedFor) {
     // A writer waiting on an empty queue finishes what is left once the queue closes.
     std::vector<std::int64_t> written;
     std::thread writer([&] {
-        std::vector<sim::capture_record> batch;
+        std::vector<capture::capture_record> batch;
         while (queue.take_all(batch))
             for (const auto& r : batch) written.push_back(r.receive_ns);
     });

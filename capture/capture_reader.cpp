@@ -1,9 +1,9 @@
-#include "sim/capture_reader.h"
+#include "capture/capture_reader.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace sim {
+namespace capture {
 
 namespace {
 constexpr std::size_t records_per_read = 256;
@@ -70,4 +70,4 @@ bool capture_reader::rewind() {
     return true;
 }
 
-}  // namespace sim
+}  // namespace capture

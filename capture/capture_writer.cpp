@@ -1,9 +1,9 @@
-#include "sim/capture_writer.h"
+#include "capture/capture_writer.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace sim {
+namespace capture {
 
 namespace {
 // Large writes keep a fast stream of quotes from costing one system call per record.
@@ -56,4 +56,4 @@ bool capture_writer::close() {
     return (closed || fail(std::strerror(errno))) && m_error.empty();
 }
 
-}  // namespace sim
+}  // namespace capture

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
-namespace sim {
+namespace capture {
 
 // One reading pass over one capture file, with rewind for starting over. Used by one thread at
 // a time; it owns the open file and its buffer, no lock.
@@ -57,4 +57,4 @@ private:
     std::string m_error;
 };
 
-}  // namespace sim
+}  // namespace capture

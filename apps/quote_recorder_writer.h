@@ -9,15 +9,15 @@
 #include <thread>
 
 #include "quote_recorder_csv.h"
-#include "sim/capture_queue.h"
-#include "sim/capture_writer.h"
+#include "capture/capture_queue.h"
+#include "capture/capture_writer.h"
 
 // Started once, joined once by the main thread, which may read the counters at any time and
 // the rest after join(). Its thread owns the files while it runs.
 class recorder_writer {
 public:
     // `csv` may be null. Both files are open already.
-    recorder_writer(sim::capture_queue& queue, sim::capture_writer& capture, csv_file* csv);
+    recorder_writer(capture::capture_queue& queue, capture::capture_writer& capture, csv_file* csv);
     ~recorder_writer();
     recorder_writer(const recorder_writer&) = delete;
     recorder_writer& operator=(const recorder_writer&) = delete;
@@ -38,10 +38,10 @@ private:
     void run();
     bool write_batch();
 
-    sim::capture_queue& m_queue;
-    sim::capture_writer& m_capture;
+    capture::capture_queue& m_queue;
+    capture::capture_writer& m_capture;
     csv_file* m_csv;
-    std::vector<sim::capture_record> m_batch;
+    std::vector<capture::capture_record> m_batch;
     std::map<std::string, std::uint64_t> m_per_symbol;
     std::string m_error;
     std::atomic<std::uint64_t> m_written{0};

@@ -1,6 +1,6 @@
 #include "quote_recorder_writer.h"
 
-recorder_writer::recorder_writer(sim::capture_queue& queue, sim::capture_writer& capture,
+recorder_writer::recorder_writer(capture::capture_queue& queue, capture::capture_writer& capture,
                                  csv_file* csv)
     : m_queue(queue), m_capture(capture), m_csv(csv), m_size(capture.size()) {}
 
@@ -29,7 +29,7 @@ void recorder_writer::run() {
 }
 
 bool recorder_writer::write_batch() {
-    for (const sim::capture_record& record : m_batch) {
+    for (const capture::capture_record& record : m_batch) {
         if (!m_capture.write(record)) {
             m_error = m_capture.error();
             return false;
@@ -38,7 +38,7 @@ bool recorder_writer::write_batch() {
             m_error = m_csv->error();
             return false;
         }
-        ++m_per_symbol[sim::symbol_of(record.quote)];
+        ++m_per_symbol[capture::symbol_of(record.quote)];
     }
     // Each batch reaches the operating system before the thread waits again, so that what a
     // killed recorder leaves behind lags the quotes by at most one batch.

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
 // "2024-01-05 01:30:00.123456" (UTC) from nanoseconds since 1970, with `digits` (0 to 9)
 // decimals of the second. A layout spreadsheet tools and data-frame libraries read as a time.
@@ -18,7 +18,7 @@ std::string csv_header();
 
 // One quote as a CSV row, newline included: texts up to their first NUL and quoted when they
 // need it, numbers in their shortest exact form, so that a double reads back bit for bit.
-void append_csv_row(const sim::capture_record& record, std::string& row);
+void append_csv_row(const capture::capture_record& record, std::string& row);
 
 // A CSV file written front to back: the header row on open, then one row per record. One
 // thread at a time; it owns the file and a row buffer.
@@ -31,7 +31,7 @@ public:
 
     // Creates the file (an existing one is replaced) and writes the header row.
     bool open(const std::string& path);
-    bool write(const sim::capture_record& record);
+    bool write(const capture::capture_record& record);
     bool flush();
     bool close();
     // What went wrong, with the file's name; "" when nothing has.

@@ -21,8 +21,8 @@
 #include "quote_recorder_offline.h"
 #include "quote_recorder_sink.h"
 #include "quote_recorder_writer.h"
-#include "sim/capture_queue.h"
-#include "sim/capture_writer.h"
+#include "capture/capture_queue.h"
+#include "capture/capture_writer.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ bool log_in(OrvQuoteApi* api, recorder_sink& sink, const recorder_options& o,
 }
 
 void print_status(const recorder_sink& sink, const recorder_writer& writer,
-                  const sim::capture_queue& queue, double elapsed, std::uint64_t& last_count,
+                  const capture::capture_queue& queue, double elapsed, std::uint64_t& last_count,
                   double& last_time) {
     const std::uint64_t count = sink.received();
     const double rate =
@@ -210,7 +210,7 @@ void print_status(const recorder_sink& sink, const recorder_writer& writer,
 }
 
 void print_summary(const recorder_sink& sink, const recorder_writer& writer,
-                   const sim::capture_queue& queue, const recorder_options& o, double elapsed) {
+                   const capture::capture_queue& queue, const recorder_options& o, double elapsed) {
     const std::uint64_t written = writer.written();
     std::printf("\n== summary\nquotes recorded: %llu in %.1f s (%.1f per second) to %s (%.1f MB)\n",
                 static_cast<unsigned long long>(written), elapsed,
@@ -228,9 +228,9 @@ void print_summary(const recorder_sink& sink, const recorder_writer& writer,
 // Opens the capture (and the CSV file) and starts the writer; null with the reason printed.
 std::unique_ptr<recorder_writer> start_writing(const recorder_options& o,
                                                const std::string& address,
-                                               sim::capture_queue& queue,
-                                               sim::capture_writer& capture, csv_file& csv) {
-    if (!capture.open(o.out, {sim::capture_version, now_ns(), address})) {
+                                               capture::capture_queue& queue,
+                                               capture::capture_writer& capture, csv_file& csv) {
+    if (!capture.open(o.out, {capture::capture_version, now_ns(), address})) {
         std::fprintf(stderr, "quote_recorder: %s\n", capture.error().c_str());
         return nullptr;
     }
@@ -245,7 +245,7 @@ std::unique_ptr<recorder_writer> start_writing(const recorder_options& o,
 
 // Until Ctrl-C, the end of --seconds or a failed write, with a status line now and then.
 void keep_recording(const recorder_options& o, const recorder_sink& sink,
-                    const recorder_writer& writer, const sim::capture_queue& queue,
+                    const recorder_writer& writer, const capture::capture_queue& queue,
                     steady::time_point start) {
     const bool terminal = platform::stdout_is_terminal();
     std::uint64_t last_count = 0;
@@ -264,9 +264,9 @@ void keep_recording(const recorder_options& o, const recorder_sink& sink,
 int record(const recorder_options& o) {
     const std::string address = o.server_ip + ":" + std::to_string(o.server_port);
     const steady::time_point start = steady::now();
-    sim::capture_queue queue(queue_capacity);
+    capture::capture_queue queue(queue_capacity);
     recorder_sink sink(queue);
-    sim::capture_writer capture;
+    capture::capture_writer capture;
     csv_file csv;
     std::unique_ptr<recorder_writer> writer;
 

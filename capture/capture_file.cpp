@@ -1,9 +1,9 @@
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace sim {
+namespace capture {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::string symbol_of(const OrvMarketDepthQuoteData& quote) {
     return field_text(quote.Symbol, sizeof quote.Symbol);
 }
 
-}  // namespace sim
+}  // namespace capture

@@ -29,7 +29,7 @@ void recorder_sink::change(Change apply) {
 
 void recorder_sink::OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) {
     if (quote == nullptr) return;
-    sim::capture_record record;
+    capture::capture_record record;
     record.receive_ns = now_ns();
     record.exchange_code = static_cast<char>(exchange_code);
     std::memcpy(&record.quote, quote, sizeof record.quote);

@@ -1,20 +1,9 @@
-// Internal to the simulator, the recorder and their tests. The capture file: a header naming
-// the server and the moment the recording started, then one fixed-size record per quote in the
-// order the quotes arrived. Integers are little-endian whatever the machine; the quote record
-// is kept exactly as the application received it. Plain values and functions: any thread.
-//
-//   header (88 bytes)
-//     0  magic        8 bytes  0x89 'O' 'Q' 'C' 'A' 'P' '\r' '\n'
-//     8  version      uint16   1
-//    10  header size  uint16   88
-//    12  record size  uint16   354
-//    14  reserved     uint16   0
-//    16  start        int64    nanoseconds since 1970-01-01 UTC
-//    24  server       64 bytes text, NUL-terminated ("127.0.0.1:7100")
-//   record (354 bytes), repeated to the end of the file
-//     0  received     int64    nanoseconds since 1970-01-01 UTC
-//     8  exchange     1 byte   the exchange code OnQuote gave
-//     9  quote        345 bytes OrvMarketDepthQuoteData as delivered
+// Internal to the programs and tests that write or read captures. The capture file: an 88-byte
+// header naming the server and the moment the recording started, then one 354-byte record per
+// quote (receive time, exchange code, the quote exactly as the application received it) in the
+// order the quotes arrived. Integers are little-endian whatever the machine. The byte layout is
+// in docs/recording.md ("The capture file"); the constants below are its offsets. Plain values
+// and functions: any thread.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +12,7 @@
 
 #include "orv_quote_api.h"
 
-namespace sim {
+namespace capture {
 
 // The magic's first byte is not text and its CR LF is there to be mangled, so that a capture
 // that went through a text-mode copy is caught at once.
@@ -66,4 +55,4 @@ std::string field_text(const char* field, std::size_t width);
 // The symbol of a recorded quote.
 std::string symbol_of(const OrvMarketDepthQuoteData& quote);
 
-}  // namespace sim
+}  // namespace capture

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
-namespace sim {
+namespace capture {
 
 // One symbol of a capture, as its first quote shows it.
 struct capture_symbol {
@@ -35,4 +35,4 @@ struct capture_summary {
 // Reads the whole capture once, a buffer at a time.
 capture_summary summarize_capture(const std::string& path);
 
-}  // namespace sim
+}  // namespace capture

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
-namespace sim {
+namespace capture {
 
 // Records go in on any thread (push never waits for the writer: a full queue counts the record
 // as dropped) and come out in order on one writer thread, all at once, by swapping buffers, so
@@ -44,4 +44,4 @@ private:
     std::atomic<std::uint64_t> m_dropped{0};
 };
 
-}  // namespace sim
+}  // namespace capture

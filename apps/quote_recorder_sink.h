@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "orv_quote_api.h"
-#include "sim/capture_queue.h"
+#include "capture/capture_queue.h"
 
 // What the main thread sees of the session at one moment.
 struct recorder_state {
@@ -30,7 +30,7 @@ struct recorder_state {
 // m_lock guards the state and is never held while the library is called or a quote is queued.
 class recorder_sink : public OrvQuoteEventSink {
 public:
-    explicit recorder_sink(sim::capture_queue& queue) : m_queue(queue) {}
+    explicit recorder_sink(capture::capture_queue& queue) : m_queue(queue) {}
 
     void OnLoginReply(bool success, const char* text) override;
     void OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) override;
@@ -49,7 +49,7 @@ private:
     template <class Change>
     void change(Change apply);
 
-    sim::capture_queue& m_queue;
+    capture::capture_queue& m_queue;
     std::atomic<std::uint64_t> m_received{0};
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;

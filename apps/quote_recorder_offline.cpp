@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "quote_recorder_csv.h"
-#include "sim/capture_reader.h"
-#include "sim/capture_summary.h"
+#include "capture/capture_reader.h"
+#include "capture/capture_summary.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ bool complain(const std::string& what) {
     return false;
 }
 
-void print_summary(const sim::capture_summary& summary) {
+void print_summary(const capture::capture_summary& summary) {
     std::printf("%llu quotes\n", static_cast<unsigned long long>(summary.quotes));
     std::size_t width = 6;
     for (const auto& s : summary.symbols) width = std::max(width, s.symbol.size());
@@ -34,11 +34,11 @@ void print_summary(const sim::capture_summary& summary) {
 
 // Streams the capture into the CSV file; false with the reason printed.
 bool convert(const std::string& capture, const std::string& csv_path, std::uint64_t& rows) {
-    sim::capture_reader reader;
+    capture::capture_reader reader;
     if (!reader.open(capture)) return complain(reader.error());
     csv_file csv;
     if (!csv.open(csv_path)) return complain(csv.error());
-    sim::capture_record record;
+    capture::capture_record record;
     while (reader.next(record)) {
         if (!csv.write(record)) return complain(csv.error());
         ++rows;
@@ -50,7 +50,7 @@ bool convert(const std::string& capture, const std::string& csv_path, std::uint6
 }  // namespace
 
 int read_capture(const std::string& capture, bool print, const std::string& csv_path) {
-    const sim::capture_summary summary = sim::summarize_capture(capture);
+    const capture::capture_summary summary = capture::summarize_capture(capture);
     if (!summary.error.empty()) {
         complain(summary.error);
         return 1;

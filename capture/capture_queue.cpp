@@ -1,6 +1,6 @@
-#include "sim/capture_queue.h"
+#include "capture/capture_queue.h"
 
-namespace sim {
+namespace capture {
 
 capture_queue::capture_queue(std::size_t capacity) : m_capacity(capacity) {
     m_pending.reserve(capacity);
@@ -39,4 +39,4 @@ void capture_queue::close() {
     m_ready.notify_all();
 }
 
-}  // namespace sim
+}  // namespace capture

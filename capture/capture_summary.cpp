@@ -1,10 +1,10 @@
-#include "sim/capture_summary.h"
+#include "capture/capture_summary.h"
 
 #include <unordered_map>
 
-#include "sim/capture_reader.h"
+#include "capture/capture_reader.h"
 
-namespace sim {
+namespace capture {
 
 namespace {
 
@@ -50,4 +50,4 @@ capture_summary summarize_capture(const std::string& path) {
     return summary;
 }
 
-}  // namespace sim
+}  // namespace capture

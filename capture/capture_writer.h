@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/capture_file.h"
+#include "capture/capture_file.h"
 
-namespace sim {
+namespace capture {
 
 // One capture being written. Used by one thread at a time (the recorder's writer thread); it
 // owns the open file, no lock.
@@ -46,4 +46,4 @@ private:
     std::string m_error;
 };
 
-}  // namespace sim
+}  // namespace capture

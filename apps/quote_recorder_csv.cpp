@@ -37,7 +37,7 @@ void append_number(std::int64_t value, std::string& out) {
 // A text field up to its first NUL; quoted, with its quotes doubled, when a reader could
 // otherwise take it apart.
 void append_text(const char* field, std::size_t width, std::string& out) {
-    const std::string text = sim::field_text(field, width);
+    const std::string text = capture::field_text(field, width);
     const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote) {
@@ -96,7 +96,7 @@ std::string csv_header() {
     return header + ",MarketValue16\n";
 }
 
-void append_csv_row(const sim::capture_record& record, std::string& row) {
+void append_csv_row(const capture::capture_record& record, std::string& row) {
     const OrvMarketDepthQuoteData& q = record.quote;
     row += utc_text(record.receive_ns, 6);
     row += ',';
@@ -161,7 +161,7 @@ bool csv_file::open(const std::string& path) {
     return put(csv_header());
 }
 
-bool csv_file::write(const sim::capture_record& record) {
+bool csv_file::write(const capture::capture_record& record) {
     m_row.clear();
     append_csv_row(record, m_row);
     return put(m_row);
