@@ -210,7 +210,10 @@ runtime_path=
 for dll in libstdc++-6.dll libwinpthread-1.dll; do
     runtime_path+="Z:$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")");"
 done
-# The README's hand-link: -static with the import library named needs only orvquote.dll.
+# As the README says: linked plainly, a C++ program needs the compiler's runtime DLLs, and
+# with -static and the import library named, only orvquote.dll.
+x86_64-w64-mingw32-objdump -p "$work/win-cmake/minimal-pc.exe" | grep -q 'DLL Name: libstdc++-6.dll' ||
+    fail "minimal-pc.exe does not need libstdc++-6.dll, as the README says it does"
 x86_64-w64-mingw32-g++-posix -std=c++17 examples/minimal/minimal.cpp -I"$sdk/include" \
     "$sdk/lib/liborvquote.dll.a" -static -o "$work/win-cmake/minimal-static.exe"
 check_imports "$work/win-cmake/minimal-static.exe" KERNEL32.dll msvcrt.dll orvquote.dll
