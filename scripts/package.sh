@@ -186,7 +186,8 @@ cmake --build "$work/linux-c" >/dev/null
 clang++ -std=c++17 -stdlib=libc++ -Wall -Wextra -Werror tests/c_api/header_client_check.cpp \
     $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) \
     -o "$work/header_client_check"
-ldd "$work/header_client_check" | grep -q 'libc++\.so' || fail "the check does not use libc++"
+ldd "$work/header_client_check" >"$work/ldd.txt"
+grep -q 'libc++\.so' "$work/ldd.txt" || fail "the check does not use libc++"
 shows_quotes linux-c-cmake "$work/linux-c/minimal_c" &
 cmake_run=$!
 LD_LIBRARY_PATH=$libdir shows_quotes linux-c-pkg-config "$work/minimal_c-pc"
@@ -212,7 +213,8 @@ for dll in libstdc++-6.dll libwinpthread-1.dll; do
 done
 # As the README says: linked plainly, a C++ program needs the compiler's runtime DLLs, and
 # with -static and the import library named, only orvquote.dll.
-x86_64-w64-mingw32-objdump -p "$work/win-cmake/minimal-pc.exe" | grep -q 'DLL Name: libstdc++-6.dll' ||
+x86_64-w64-mingw32-objdump -p "$work/win-cmake/minimal-pc.exe" >"$work/minimal-pc.txt"
+grep -q 'DLL Name: libstdc++-6.dll' "$work/minimal-pc.txt" ||
     fail "minimal-pc.exe does not need libstdc++-6.dll, as the README says it does"
 x86_64-w64-mingw32-g++-posix -std=c++17 examples/minimal/minimal.cpp -I"$sdk/include" \
     "$sdk/lib/liborvquote.dll.a" -static -o "$work/win-cmake/minimal-static.exe"
