@@ -63,8 +63,16 @@ void Coqc_tcp::Log(int level, const char* format, ...) {
 
 // ---- OrvQuoteApi ------------------------------------------------------------------------
 
+bool Coqc_tcp::can_connect() const {
+    return m_status.load() == STATUS_DISCONNECTED && !m_thread_is_running.load();
+}
+
+bool Coqc_tcp::can_log_in() const {
+    return m_status.load() == STATUS_CONNECTED && !m_thread_is_running.load();
+}
+
 bool Coqc_tcp::ConnServer(const OqsTcpInfo& server, OrvQuoteEventSink* event_sink) {
-    if (m_status.load() != STATUS_DISCONNECTED || m_thread_is_running.load()) {
+    if (!can_connect()) {
         Log(1, "[QuoteClient] cannot connserver while already logon.");
         return true;
     }
@@ -84,7 +92,7 @@ bool Coqc_tcp::ConnServer(const OqsTcpInfo& server, OrvQuoteEventSink* event_sin
 }
 
 bool Coqc_tcp::ConnServer(const std::vector<OqsTcpInfo>& servers, OrvQuoteEventSink* event_sink) {
-    if (m_status.load() != STATUS_DISCONNECTED || m_thread_is_running.load()) {
+    if (!can_connect()) {
         Log(1, "[QuoteClient] cannot connserver while already logon.");
         return true;
     }
@@ -100,7 +108,7 @@ bool Coqc_tcp::ConnMulticast(const std::vector<OqsMulticastInfo>&, OrvQuoteEvent
 }
 
 void Coqc_tcp::LoginToOqs(const OrvLoginInfo& login) {
-    if (m_status.load() != STATUS_CONNECTED || m_thread_is_running.load()) {
+    if (!can_log_in()) {
         Log(3, "[QuoteClient] login_to_oqs failed. wrong oqc tcp status: %d.", m_status.load());
         return;
     }
@@ -186,6 +194,16 @@ void Coqc_tcp::report_end() {
     if (OrvQuoteEventSink* target = sink()) target->OnServerDisconnected();
 }
 
+void Coqc_tcp::tell_connection_lost() {
+    if (m_loss_told.exchange(true)) return;
+    if (connection_observer* observer = m_observer.load()) observer->on_connection_lost();
+}
+
+void Coqc_tcp::tell_connection_restored() {
+    if (!m_loss_told.exchange(false)) return;
+    if (connection_observer* observer = m_observer.load()) observer->on_connection_restored();
+}
+
 void Coqc_tcp::report_unreported_end() {
     if (!m_app_connected.exchange(false)) return;
     if (OrvQuoteEventSink* target = sink()) target->OnServerDisconnected();
@@ -220,6 +238,7 @@ bool Coqc_tcp::ConnectTransport() {
     transport_ptr old = take_transport();
     close_transport(old, 0);
     drop_reconnect_requests();
+    m_loss_told.store(false);
     bool connected = false;
     transport_ptr fresh = make_connected_transport(&connected);
     if (!connected) {

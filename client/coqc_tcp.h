@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "orv_quote_api.h"
+#include "client/connection_observer.h"
 #include "client/oqc_data_and_event.h"
 #include "platform/thread.h"
 #include "tools/critical_lock.h"
@@ -62,6 +63,13 @@ public:
 
     std::int32_t get_status() const { return m_status.load(); }
 
+    // Whether ConnServer and LoginToOqs would act now, rather than refuse with a log line.
+    bool can_connect() const;
+    bool can_log_in() const;
+
+    // The C interface's hook (not owned); set before the first ConnServer. Any thread.
+    void set_connection_observer(connection_observer* observer) { m_observer.store(observer); }
+
 private:
     friend class receive_path;     // the receive half of the client works on its members
     friend struct coqc_tcp_probe;  // unit tests look at the tables and flags
@@ -84,6 +92,9 @@ private:
     // The same, unless it has heard so already: for a loss that a worker took over and then
     // gave up on, or that a stop overtook.
     void report_unreported_end();
+    // Tell the observer of a loss the worker takes over, once, and of its end in a relogin.
+    void tell_connection_lost();
+    void tell_connection_restored();
     // Updates the wanted table for RegisterSymbol (want) and UnregisterSymbol.
     void change_wanted(char exchange_code, const char* symbol, bool want);
 
@@ -150,6 +161,9 @@ private:
     std::atomic<bool> m_link_lost{false};
     // The application has been told of a connection (OnServerConnected) and not yet of its end.
     std::atomic<bool> m_app_connected{false};
+    std::atomic<connection_observer*> m_observer{nullptr};
+    // The observer has heard of a loss and not yet of its restoration; cleared by a new session.
+    std::atomic<bool> m_loss_told{false};
 
     // Lifetime bookkeeping: the worker's joinable handle (touched only by the thread that
     // starts a worker while none runs, and by the destructor), the worker's entry (tests stand

@@ -63,6 +63,8 @@ void receive_path::on_connection_lost(Coqc_tcp* client) {
             std::make_unique<oqc_data_and_event>(oqc_data_and_event::KIND_RECONNECT, nullptr, 0));
         client->m_link_lost.store(true);
         client->m_wake.notify();
+        // A logged-in session lives on through the reconnect: the C interface says so.
+        if (client->m_status.load() == Coqc_tcp::STATUS_LOGGED_IN) client->tell_connection_lost();
         return;
     }
     client->DropTransport();

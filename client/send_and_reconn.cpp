@@ -233,6 +233,7 @@ void Coqc_tcp::flush_queue() {
 }
 
 void Coqc_tcp::handle_reconnect() {
+    tell_connection_lost();  // a failed send comes here without the transport's report
     flush_queue();
     // The old connection delivers nothing more from here: a register reply it handled after
     // the table below was emptied would mark a symbol that the new connection then never
@@ -251,7 +252,11 @@ void Coqc_tcp::handle_reconnect() {
         if (result != 0) break;
     }
     flush_queue();
-    if (result != 1) m_stop.store(true);
+    if (result == 1) {
+        tell_connection_restored();
+    } else {
+        m_stop.store(true);
+    }
 }
 
 int Coqc_tcp::relogin() {

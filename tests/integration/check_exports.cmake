@@ -1,6 +1,7 @@
-# Checks that the shared library exports the public face and nothing else.
+# Checks that the shared library exports the public face and nothing else: the C++ interface's
+# two factory functions and class, and the C interface's orvq_* functions.
 cmake_minimum_required(VERSION 3.25)
-# -DLIB=<path> -DTOOL=<nm or objdump> -DMODE=<elf|pe>
+# -DLIB=<path> -DTOOL=<nm or objdump> -DMODE=<elf|pe> -DC_HEADER=<api/orv_quote_c.h>
 if(MODE STREQUAL "pe")
     execute_process(COMMAND ${TOOL} -p ${LIB} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
     string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\] [^\n]+\n)+)" table "${dump}")
@@ -24,14 +25,26 @@ endif()
 if(NOT rc EQUAL 0 OR NOT names)
     message(FATAL_ERROR "cannot list the exports of ${LIB}")
 endif()
+# Every function the C header declares.
+file(READ ${C_HEADER} header)
+string(REGEX MATCHALL "ORVQUOTE_API [^(;]* \\**(orvq_[a-z_]+)\\(" declarations "${header}")
+set(declared "")
+foreach(declaration IN LISTS declarations)
+    string(REGEX REPLACE ".*(orvq_[a-z_]+)\\($" "\\1" name "${declaration}")
+    list(APPEND declared ${name})
+endforeach()
+list(LENGTH declared count)
+if(count LESS 15)
+    message(FATAL_ERROR "cannot read the functions of ${C_HEADER}: ${declared}")
+endif()
 set(unexpected "")
 foreach(name IN LISTS names)
-    if(NOT name MATCHES "^(CreateOrvQuoteApi|DestroyOrvQuoteApi|_ZN11OrvQuoteApi.*|_ZT[VIS]11OrvQuoteApi)$")
+    if(NOT name MATCHES "^(CreateOrvQuoteApi|DestroyOrvQuoteApi|_ZN11OrvQuoteApi.*|_ZT[VIS]11OrvQuoteApi|orvq_[a-z_]+)$")
         list(APPEND unexpected ${name})
     endif()
 endforeach()
 foreach(required CreateOrvQuoteApi DestroyOrvQuoteApi _ZN11OrvQuoteApiC2Ev _ZN11OrvQuoteApiD2Ev
-                 _ZN11OrvQuoteApiC2ERKS_ _ZN11OrvQuoteApiaSERKS_)
+                 _ZN11OrvQuoteApiC2ERKS_ _ZN11OrvQuoteApiaSERKS_ ${declared})
     if(NOT required IN_LIST names)
         message(FATAL_ERROR "${LIB} does not export ${required}")
     endif()
