@@ -18,10 +18,14 @@ HEADER = "%-10s %-12s %12s %12s %7s %12s %7s %10s %8s" % (
     "symbol", "time", "last", "bid", "size", "ask", "size", "volume", "quotes")
 
 
+def text(field):
+    return field.split(b"\0", 1)[0].decode(errors="replace")  # up to its terminating NUL
+
+
 def row(q, seen):
     depth = q["DepthLevels"]
     return "%-10s %-12s %12.2f %12.2f %7d %12.2f %7d %10d %8d" % (
-        q["Symbol"].decode(), "%s.%03d" % (q["TimeText"].decode(), q["TimeValue"]),
+        text(q["Symbol"]), "%s.%03d" % (text(q["TimeText"]), q["TimeValue"]),
         q["MarketValue1"], depth["Value"][0], depth["Count"][0], depth["Value"][5],
         depth["Count"][5], q["MarketCount1"], seen)
 

@@ -12,6 +12,7 @@ import argparse
 import matplotlib
 
 matplotlib.use("Agg")  # files only, no display needed
+import matplotlib.dates as mdates
 import matplotlib.pyplot as plt
 import numpy as np
 
@@ -31,12 +32,15 @@ def draw(records, symbols, out):
         price.fill_between(when, bid, ask, step="post", alpha=0.3, label="bid / ask")
         price.plot(when, mine["MarketValue1"], drawstyle="steps-post", linewidth=1, label="last")
         price.set_title(f"{symbol} ({len(mine)} quotes)", loc="left")
-        price.legend(loc="upper right")
+        price.legend(loc="upper left", fontsize="small")
+        price.ticklabel_format(axis="y", useOffset=False)
         # MarketCount1 is the day's volume so far; what a quote adds is the difference.
         traded = np.diff(mine["MarketCount1"], prepend=mine["MarketCount1"][:1]).clip(0)
         volume.vlines(when, 0, traded, linewidth=1)
         volume.set_ylabel("volume")
     axes[-1, 0].set_xlabel("receive time (UTC)")
+    locator = axes[-1, 0].xaxis.get_major_locator()
+    axes[-1, 0].xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
     figure.tight_layout()
     figure.savefig(out, dpi=90)
 
@@ -46,7 +50,7 @@ def main():
     parser.add_argument("capture")
     parser.add_argument("--out", default="capture.png")
     parser.add_argument("symbols", nargs="*", metavar="SYMBOL")
-    o = parser.parse_args()
+    o = parser.parse_intermixed_args()
     records = orvquote.read_capture(o.capture)
     names, counts = np.unique(records["Symbol"], return_counts=True)
     symbols = o.symbols or [n.decode() for n in names[np.argsort(-counts, kind="stable")][:6]]
