@@ -76,7 +76,7 @@ python_venv "$work/venv" "$linux_wheel" || fail "the wheel does not install"
 said=$(cd "$work" && env -u ORVQUOTE_LIBRARY "$work/venv/bin/python" -c \
     'import orvquote; print(orvquote.__version__, orvquote.library_version, orvquote.library_path)')
 echo "imported: $said"
-[ "$said" = "$version $version $work/venv/lib/python3.11/site-packages/orvquote/_native/liborvquote.so.1" ] ||
+[[ "$said" == "$version $version $work/venv/lib/"*"/site-packages/orvquote/_native/liborvquote.so.1" ]] ||
     fail "the installed wheel says '$said'"
 
 echo "== the Debian package"
@@ -93,7 +93,7 @@ Architecture: all
 Maintainer: orvquote developers <orvquote@localhost>
 Section: python
 Priority: optional
-Depends: python3 (>= 3.9), python3-numpy, orvquote (>= $version), orvquote (<< ${version%%.*}.999)
+Depends: python3 (>= 3.9), python3-numpy, orvquote (>= $version), orvquote (<< $((${version%%.*} + 1))~)
 Recommends: python3-pandas
 Description: Market-depth quotes as NumPy batches, over the orvquote library
  The orvquote Python package (ctypes over the library's C interface, which the
