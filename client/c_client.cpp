@@ -53,6 +53,11 @@ c_client::c_client(const orvq_callbacks* callbacks, void* user, std::uint32_t qu
 }
 
 c_client::~c_client() {
+    shut_down();
+}
+
+void c_client::shut_down() {
+    if (!m_core) return;
     {
         std::lock_guard<std::mutex> guard(m_poll_lock);
         m_closing = true;

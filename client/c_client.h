@@ -25,7 +25,9 @@ public:
     // allocates its ring of `queue_capacity` quotes here. Throws std::bad_alloc.
     c_client(const orvq_callbacks* callbacks, void* user, std::uint32_t queue_capacity);
     // Wakes every poller (they return ORVQ_ERR_CLOSED), waits for them to leave, then
-    // disconnects and destroys the client object; no callback runs after it.
+    // disconnects and destroys the client object; no callback runs after it. Called before
+    // the destructor, so that no thread calls this object while its destruction begins.
+    void shut_down();
     ~c_client() override;
     c_client(const c_client&) = delete;
     c_client& operator=(const c_client&) = delete;

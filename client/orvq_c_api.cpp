@@ -134,6 +134,7 @@ int orvq_destroy(orvq_client* client) {
     return guarded([&] {
         if (client == nullptr) return ORVQ_OK;
         if (client->in_callback()) return ORVQ_ERR_IN_CALLBACK;
+        client->shut_down();
         delete client;
         return ORVQ_OK;
     });

@@ -1,5 +1,5 @@
 # What ships besides the library and its CMake and pkg-config files (client/CMakeLists.txt):
-# the demo, the simulator, the minimal example's source and a short README; and how CPack
+# the demo, the simulator, the examples' sources (C++ and C) and a short README; and how CPack
 # turns the install tree into the Windows SDK ZIP, or a Debian package and a .tar.gz on Linux.
 # scripts/package.sh builds and checks them all.
 include(GNUInstallDirs)
@@ -27,6 +27,9 @@ install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION ${ORVQ_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/minimal/CMakeLists.txt
               ${PROJECT_SOURCE_DIR}/examples/minimal/minimal.cpp
         DESTINATION ${ORVQ_DOC_DIR}/examples/minimal)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/c/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/c/minimal_c.c
+        DESTINATION ${ORVQ_DOC_DIR}/examples/c)
 
 set(CPACK_PACKAGE_NAME orvquote)
 set(CPACK_PACKAGE_VENDOR "orvquote developers")
@@ -45,8 +48,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "orvquote developers <orvquote@localhost>")
     set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
     set(CPACK_PACKAGE_DESCRIPTION
-        "The shared library, its header, CMake package and pkg-config file, with the quote_demo \
-program and the oqs_sim quote server simulator.")
+        "The shared library, its headers (C++, C and the header-only C++ client over C), CMake \
+package and pkg-config file, with the quote_demo program and the oqs_sim quote server simulator.")
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
     # The package's own library satisfies the programs' need for it.

@@ -4,17 +4,20 @@
 #   orvquote_<version>_amd64.deb          the Debian package    } preset package-linux
 #   orvquote-<version>-linux-x86_64.tar.gz the same tree       }
 # The checks: every package holds what it must; the DLL imports system DLLs only and carries
-# its version resource; the programs print the version; the minimal example builds from the
-# unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP) and shows quotes
-# from oqs_sim (the Windows programs under wine); as root, the .deb installs with apt-get,
-# pkg-config finds it, and it is removed again without a trace. Exits non-zero on any failure.
+# its version resource; the programs print the version; the minimal examples, C++ and C, build
+# from the unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP, the C one
+# with its C compiler) and show quotes from oqs_sim (the Windows programs under wine); a program
+# on the header-only client, built with clang++ and libc++, runs against the g++-built library;
+# as root, the .deb installs with apt-get, pkg-config finds it, and it is removed again without
+# a trace. Exits non-zero on any failure.
 # Usage: scripts/package.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 . scripts/lib/packages.sh
-ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev
+ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev \
+    llvm clang libc++-14-dev libc++abi-14-dev
 
 out=$root/build/packages
 work=$(mktemp -d)
@@ -64,13 +67,16 @@ for listing in zip deb tgz; do
     echo "-- $listing"
     grep -v '/$' "$work/$listing.txt"
 done
-require "$work/zip.txt" "orvquote-$version-win64/" include/orv_quote_api.h bin/orvquote.dll \
-    lib/liborvquote.dll.a lib/orvquote.def lib/cmake/OrvQuote/OrvQuoteConfig.cmake \
-    lib/pkgconfig/orvquote.pc bin/quote_demo.exe bin/oqs_sim.exe README.txt \
-    examples/minimal/minimal.cpp examples/minimal/CMakeLists.txt
-linux_files=(include/orv_quote_api.h 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/liborvquote\.so\.1'
+headers=(include/orv_quote_api.h include/orv_quote_c.h include/orv_quote_client.hpp)
+require "$work/zip.txt" "orvquote-$version-win64/" "${headers[@]}" bin/orvquote.dll \
+    lib/liborvquote.dll.a lib/orvquote.lib lib/orvquote.def \
+    lib/cmake/OrvQuote/OrvQuoteConfig.cmake lib/pkgconfig/orvquote.pc bin/quote_demo.exe \
+    bin/oqs_sim.exe README.txt examples/minimal/minimal.cpp examples/minimal/CMakeLists.txt \
+    examples/c/minimal_c.c examples/c/CMakeLists.txt
+linux_files=("${headers[@]}" 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/liborvquote\.so\.1'
     'lib/[^/]+/cmake/OrvQuote/OrvQuoteConfig\.cmake' 'lib/[^/]+/pkgconfig/orvquote\.pc'
-    bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp)
+    bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp
+    share/doc/orvquote/examples/c/minimal_c.c)
 require "$work/deb.txt" ./usr/ "${linux_files[@]}"
 require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}"
 
@@ -100,6 +106,11 @@ for value in "\"FileVersion\", \"$version\"" '"ProductName", "orvquote"' '"FileD
     grep -qF "VALUE $value" "$work/dll.rc" || fail "orvquote.dll: no version resource $value"
 done
 grep -qF "FILEVERSION ${version//./, }, 0" "$work/dll.rc" || fail "orvquote.dll: file version"
+# orvquote.lib is a Microsoft-format import library for orvquote.dll with the C interface in it.
+llvm-nm "$sdk/lib/orvquote.lib" >"$work/lib.txt" 2>&1 || fail "orvquote.lib: llvm-nm cannot read it"
+for symbol in __imp_orvq_create orvq_poll_quotes __imp_CreateOrvQuoteApi; do
+    grep -qE " $symbol\$" "$work/lib.txt" || fail "orvquote.lib lacks $symbol"
+done
 
 wine=$root/build/package-windows/wine-run.sh
 phase "versions the programs print"
@@ -161,9 +172,30 @@ shows_quotes linux-cmake "$work/linux-cmake/minimal" &
 cmake_run=$!
 LD_LIBRARY_PATH=$libdir shows_quotes linux-pkg-config "$work/minimal-pc"
 wait $cmake_run || exit 1
+
+phase "C example and the header-only client (clang++ and libc++) on Linux, from the .tar.gz"
+cmake -S examples/c -B "$work/linux-c" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_PREFIX_PATH="$tree" >/dev/null
+cmake --build "$work/linux-c" >/dev/null
+# The C example as installed, built as its README line says.
+# shellcheck disable=SC2046
+(cd "$tree/share/doc/orvquote" && cc -std=c99 -pedantic -Werror examples/c/*.c \
+    $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) -o "$work/minimal_c-pc")
+# No standard-library type crosses the C interface: libc++ on this side, libstdc++ inside.
+# shellcheck disable=SC2046
+clang++ -std=c++17 -stdlib=libc++ -Wall -Wextra -Werror tests/c_api/header_client_check.cpp \
+    $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) \
+    -o "$work/header_client_check"
+ldd "$work/header_client_check" | grep -q 'libc++\.so' || fail "the check does not use libc++"
+shows_quotes linux-c-cmake "$work/linux-c/minimal_c" &
+cmake_run=$!
+LD_LIBRARY_PATH=$libdir shows_quotes linux-c-pkg-config "$work/minimal_c-pc"
+wait $cmake_run || exit 1
+LD_LIBRARY_PATH=$libdir "$work/header_client_check" 127.0.0.1 "$sim_port" ||
+    fail "the header-only client built with libc++ failed"
 stop_sim
 
-phase "minimal example for Windows (mingw-w64), from the unpacked ZIP, under wine"
+phase "minimal examples for Windows (mingw-w64; C++ and C), from the unpacked ZIP, under wine"
 cmake -S examples/minimal -B "$work/win-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$sdk" \
     >/dev/null
@@ -178,9 +210,22 @@ runtime_path=
 for dll in libstdc++-6.dll libwinpthread-1.dll; do
     runtime_path+="Z:$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")");"
 done
+# The README's hand-link: -static with the import library named needs only orvquote.dll.
+x86_64-w64-mingw32-g++-posix -std=c++17 examples/minimal/minimal.cpp -I"$sdk/include" \
+    "$sdk/lib/liborvquote.dll.a" -static -o "$work/win-cmake/minimal-static.exe"
+check_imports "$work/win-cmake/minimal-static.exe" KERNEL32.dll msvcrt.dll orvquote.dll
+# The C example with mingw-w64's C compiler: nothing of C++ on either side of the boundary.
+# shellcheck disable=SC2046
+x86_64-w64-mingw32-gcc -std=c99 -pedantic -Werror examples/c/minimal_c.c \
+    $(PKG_CONFIG_PATH=$sdk/lib/pkgconfig pkg-config --cflags --libs orvquote) \
+    -o "$work/win-cmake/minimal_c.exe"
+check_imports "$work/win-cmake/minimal_c.exe" KERNEL32.dll msvcrt.dll orvquote.dll
+cp "$sdk/bin/orvquote.dll" "$work/win-cmake/"
 start_sim "$wine" "$sdk/bin/oqs_sim.exe"
 shows_quotes windows-cmake "$wine" "$work/win-cmake/minimal.exe"
 WINEPATH=$runtime_path shows_quotes windows-pkg-config "$wine" "$work/win-cmake/minimal-pc.exe"
+shows_quotes windows-static "$wine" "$work/win-cmake/minimal-static.exe"
+shows_quotes windows-c "$wine" "$work/win-cmake/minimal_c.exe"
 stop_sim
 
 phase "the .deb with apt-get"
