@@ -2,10 +2,11 @@
 the standard library: a wheel is a zip with the package and a .dist-info folder (PEP 427), and
 this package has nothing to compile.
 
-    build_wheel.py --version 1.1.0 --library PATH --platform manylinux_2_36_x86_64 --out DIR
+    build_wheel.py --version 1.1.0 --library PATH --platform linux_x86_64.manylinux_2_36_x86_64 --out DIR
 
 The library is stored as orvquote/_native/liborvquote.so.1 (orvquote.dll for a win platform),
-where the package loads it by absolute path; orvquote/_version.py carries the version. Entries
+where the package loads it by absolute path; orvquote/_version.py carries the version. Several
+platform tags are given with dots between them, as in the wheel's file name. Entries
 are sorted and dated 1980-01-01, so the same inputs give the same bytes. Prints the wheel's path.
 """
 
@@ -49,11 +50,12 @@ def record_line(name, data):
 
 def build(version, library, platform, out):
     tag = f"py3-none-{platform}"
+    tags = "".join(f"Tag: py3-none-{p}\n" for p in platform.split("."))
     info = f"orvquote-{version}.dist-info"
     files = package_files(version, library, platform)
     files.append((f"{info}/METADATA", metadata(version).encode()))
     files.append((f"{info}/WHEEL", (f"Wheel-Version: 1.0\nGenerator: orvquote build_wheel.py\n"
-                                    f"Root-Is-Purelib: false\nTag: {tag}\n\n").encode()))
+                                    f"Root-Is-Purelib: false\n{tags}\n").encode()))
     files.append((f"{info}/top_level.txt", b"orvquote\n"))
     record = "\n".join([record_line(n, d) for n, d in files] + [f"{info}/RECORD,,", ""])
     files.append((f"{info}/RECORD", record.encode()))
@@ -72,7 +74,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--version", required=True)
     parser.add_argument("--library", required=True, help="liborvquote.so.1 or orvquote.dll")
-    parser.add_argument("--platform", required=True, help="the wheel's platform tag")
+    parser.add_argument("--platform", required=True, help="the wheel's platform tags")
     parser.add_argument("--out", required=True, help="folder for the wheel")
     o = parser.parse_args(argv)
     print(build(o.version, o.library, o.platform, o.out))

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Python packages into build/packages from the package presets' libraries (which
 # scripts/package.sh builds first, and calls this) and checks them:
-#   orvquote-<version>-py3-none-manylinux_<glibc>_x86_64.whl  with liborvquote.so.1 inside; the
-#       tag names the glibc of the machine it was built on
+#   orvquote-<version>-py3-none-linux_x86_64.manylinux_<glibc>_x86_64.whl  with liborvquote.so.1
+#       inside; its tags say Linux, and glibc as new as on the machine it was built on
 #   orvquote-<version>-py3-none-win_amd64.whl                with orvquote.dll inside
 #   python3-orvquote_<version>_all.deb                       the package alone; it depends on
 #       the library's package (orvquote) and on python3-numpy
@@ -32,11 +32,12 @@ dll=build/package-windows/bin/orvquote.dll
 [ -n "$version" ] && [ -f "$so" ] && [ -f "$dll" ] || fail "build the package presets first (scripts/package.sh)"
 
 echo "== Python wheels"
+rm -f "$out"/orvquote-*.whl "$out"/python3-orvquote_*.deb
 glibc=$(getconf GNU_LIBC_VERSION | awk '{ print $2 }')
 echo "built on glibc $glibc; the library needs $(objdump -T "$so" | grep -oE 'GLIBC(XX)?_[0-9.]+' |
     sort -uV | awk -F_ '{ top[$1] = $0 } END { print top["GLIBC"], top["GLIBCXX"] }')"
 linux_wheel=$("$PYTHON" python/build_wheel.py --version "$version" --library "$so" \
-    --platform "manylinux_${glibc/./_}_$(uname -m)" --out "$out")
+    --platform "linux_$(uname -m).manylinux_${glibc/./_}_$(uname -m)" --out "$out")
 windows_wheel=$("$PYTHON" python/build_wheel.py --version "$version" --library "$dll" \
     --platform win_amd64 --out "$out")
 
@@ -59,8 +60,8 @@ for line in z.read(f"{info}/RECORD").decode().split():
         data = z.read(name)
         mine = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
         assert digest == "sha256=" + mine and int(size) == len(data), f"RECORD: {name}"
-tag = z.read(f"{info}/WHEEL").decode().split("Tag: ")[1].split()[0]
-print(f"{wheel.split('/')[-1]}: {len(names)} files, tag {tag}")
+tags = [t.split()[0] for t in z.read(f"{info}/WHEEL").decode().split("Tag: ")[1:]]
+print(f"{wheel.split('/')[-1]}: {len(names)} files, tags {' '.join(tags)}")
 EOF
 }
 check_wheel "$linux_wheel" liborvquote.so.1
