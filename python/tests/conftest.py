@@ -22,18 +22,17 @@ def program(name):
     return path
 
 
+# oqs_sim on 127.0.0.1 with a free port, stopped by Ctrl-C.
 class Sim:
-    """oqs_sim on 127.0.0.1 with a free port, stopped by Ctrl-C."""
-
-    def __init__(self, tmp, *args):
-        self.log = os.path.join(tmp, f"sim-{time.monotonic_ns()}.log")
-        with open(self.log, "w") as log:
-            self.process = subprocess.Popen([program("oqs_sim"), "--port", "0", *args],
-                                            stderr=log)
-        deadline = time.monotonic() + 10
-        while not (found := re.search(r"listening on 127\.0\.0\.1:(\d+)", open(self.log).read())):
-            assert self.process.poll() is None and time.monotonic() < deadline, open(self.log).read()
-            time.sleep(0.02)
+    def __init__(self, *args):
+        self.process = subprocess.Popen([program("oqs_sim"), "--port", "0", *args],
+                                        stderr=subprocess.PIPE, text=True)
+        for line in self.process.stderr:  # its first lines say where it listens
+            if found := re.search(r"listening on 127\.0\.0\.1:(\d+)", line):
+                break
+        else:
+            pytest.fail(f"oqs_sim {' '.join(args)} did not start")
+        threading.Thread(target=self.process.stderr.read, daemon=True).start()  # its log
         self.port = int(found.group(1))
         self.server = f"127.0.0.1:{self.port}"
 
@@ -42,25 +41,20 @@ class Sim:
         self.process.wait(10)
 
 
+# Starts a simulator with the given options: sim("--rate", "50").
 @pytest.fixture
-def sim(tmp_path):
-    """Starts a simulator with the given options: sim("--rate", "50")."""
+def sim():
     started = []
-
-    def start(*args):
-        started.append(Sim(str(tmp_path), *args))
-        return started[-1]
-
-    yield start
+    yield lambda *args: started.append(Sim(*args)) or started[-1]
     for s in started:
         s.stop()
 
 
+# A two-second capture of every symbol of the invented market.
 @pytest.fixture(scope="session")
 def capture(tmp_path_factory):
-    """A two-second capture of every symbol of the invented market."""
     path = str(tmp_path_factory.mktemp("capture") / "market.oqcap")
-    server = Sim(os.path.dirname(path), "--rate", "20")
+    server = Sim("--rate", "20")
     try:
         subprocess.run([program("quote_recorder"), "--server", server.server, "--all",
                         "--seconds", "2", "--out", path], check=True, capture_output=True)
@@ -69,10 +63,10 @@ def capture(tmp_path_factory):
     return path
 
 
+# Runs Python code in a child interpreter from `cwd` that prints "ready" and must end within
+# `timeout` seconds from then; signal_after_ready is sent to it at "ready". Returns (seconds
+# taken from "ready", return code, output).
 def run_python(code, cwd, timeout=5, signal_after_ready=None):
-    """Runs Python code in a child interpreter from `cwd` that prints "ready" and must end
-    within `timeout` seconds from then; signal_after_ready is sent to it at "ready". Returns
-    (seconds taken from "ready", return code, output)."""
     child = subprocess.Popen([sys.executable, "-c", code], cwd=cwd, stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True)
     watchdog = threading.Timer(timeout + 30, child.kill)  # a child that never gets ready

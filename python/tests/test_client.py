@@ -14,8 +14,8 @@ def client_of(server, login=True):
     return client
 
 
+# Batches until enough(all so far) holds, within `timeout` seconds.
 def take(client, enough, timeout=10, **poll):
-    """Batches until enough(all so far) holds, within `timeout` seconds."""
     got, deadline = [], time.monotonic() + timeout
     while not got or not enough(np.concatenate(got)):
         assert time.monotonic() < deadline, "the quotes did not come"
@@ -40,12 +40,11 @@ def test_connect_login_and_symbol_list(sim):
         listed = client.symbols()
         assert ("G", "Au(T+D)") in listed and ("S", "cu2506") in listed
         assert next_of(client, orvquote.EventKind.CONNECTED)
-    with client_of(sim("--refuse-login"), login=False) as client:
-        with pytest.raises(orvquote.LoginRefused, match="login refused"):
-            client.login("demo", "demo")
-    with client_of(sim(), login=False) as client:
-        with pytest.raises(orvquote.LoginRefused, match="bad user or password"):
-            client.login("demo", "wrong")
+    for options, password, text in [(["--refuse-login"], "demo", "login refused"),
+                                    ([], "wrong", "bad user or password")]:
+        with client_of(sim(*options), login=False) as client, \
+                pytest.raises(orvquote.LoginRefused, match=text):
+            client.login("demo", password)
 
 
 def test_subscribe_receive_unsubscribe(sim):

@@ -20,26 +20,20 @@ HEADER = os.path.join(REPO, "api", "orv_quote_c.h")
 def test_record_offsets_are_the_c_compilers(tmp_path):
     if not (shutil.which("cc") and os.path.exists(HEADER)):
         pytest.skip("skipped: needs cc and api/orv_quote_c.h")
-    members = [(n, "orvq_quote", orvquote.QUOTE_DTYPE.fields[n][1])
-               for n in orvquote.QUOTE_DTYPE.names]
-    members += [(f"DepthLevels[{i}].{f}", "orvq_quote",
-                 217 + 12 * i + orvquote.DEPTH_DTYPE.fields[f][1])
-                for i in (1, 9) for f in ("Value", "Count")]
-    members += [(n, t, getattr(s, n).offset) for t, s in (("orvq_event", _lib.Event),
-                                                          ("orvq_stats", _lib.Stats))
-                for n, _ in s._fields_]
-    lines = "".join(f'printf("%zu\\n", offsetof({t}, {n}));' for n, t, _ in members)
-    source = tmp_path / "offsets.c"
-    source.write_text('#include <stdio.h>\n#include "orv_quote_c.h"\nint main(void) { '
-                      + lines + 'printf("%zu %zu %zu\\n", sizeof(orvq_quote), '
-                      'sizeof(orvq_event), sizeof(orvq_stats)); return 0; }\n')
-    subprocess.run(["cc", "-std=c99", "-I", os.path.dirname(HEADER), str(source), "-o",
-                    str(tmp_path / "offsets")], check=True)
+    mine = {("orvq_quote", n): orvquote.QUOTE_DTYPE.fields[n][1] for n in orvquote.QUOTE_DTYPE.names}
+    mine[("orvq_quote", "DepthLevels[9].Count")] = 217 + 9 * 12 + 8
+    mine.update({(t, n): getattr(s, n).offset for t, s in (("orvq_event", _lib.Event),
+                                                           ("orvq_stats", _lib.Stats))
+                 for n, _ in s._fields_})
+    sizes = [orvquote.QUOTE_DTYPE.itemsize, ctypes.sizeof(_lib.Event), ctypes.sizeof(_lib.Stats)]
+    (tmp_path / "offsets.c").write_text(
+        '#include <stdio.h>\n#include "orv_quote_c.h"\nint main(void) {'
+        + "".join(f'printf("%zu\\n", offsetof({t}, {n}));' for t, n in mine)
+        + 'printf("%zu %zu %zu\\n", sizeof(orvq_quote), sizeof(orvq_event), sizeof(orvq_stats));}')
+    subprocess.run(["cc", "-std=c99", "-I", os.path.dirname(HEADER), str(tmp_path / "offsets.c"),
+                    "-o", str(tmp_path / "offsets")], check=True)
     said = subprocess.run([str(tmp_path / "offsets")], capture_output=True, text=True).stdout
-    assert said.split("\n")[:-2] == [str(offset) for _, _, offset in members]
-    assert said.split("\n")[-2] == "%d %d %d" % (orvquote.QUOTE_DTYPE.itemsize,
-                                                ctypes.sizeof(_lib.Event),
-                                                ctypes.sizeof(_lib.Stats))
+    assert said.split("\n") == [str(v) for v in mine.values()] + ["%d %d %d" % tuple(sizes), ""]
 
 
 # Any other pointer is passed as an address (c_void_p).
