@@ -103,7 +103,7 @@ class _Handle:
         self._pointer = pointer
         self._busy = 0
         self._closing = False
-        self._changed = threading.Condition()
+        self._changed = threading.Condition(threading.Lock())
 
     def call(self, function, *args):
         with self._changed:
@@ -148,12 +148,13 @@ except (AttributeError, RuntimeError):
 atexit.register(_close_all)
 
 
-def _wait(call, timeout):
-    """call(ms) in chunks until it returns non-zero or `timeout` seconds (None: no end) pass."""
+def _wait(handle, function, args, timeout):
+    """function(client, *args, ms) in chunks of at most CHUNK_S until it returns non-zero or
+    `timeout` seconds (None: no end) have passed."""
     deadline = None if timeout is None else time.monotonic() + timeout
     while True:
         left = CHUNK_S if deadline is None else max(0.0, deadline - time.monotonic())
-        result = call(math.ceil(min(left, CHUNK_S) * 1000))
+        result = handle.call(function, *args, math.ceil(min(left, CHUNK_S) * 1000))
         if result != 0 or (deadline is not None and time.monotonic() >= deadline):
             return result
 
@@ -198,8 +199,7 @@ class Client:
 
     def _take_event(self, timeout):
         event = _lib.Event(size=ctypes.sizeof(_lib.Event))
-        got = _wait(lambda ms: self._handle.call(_lib.lib.orvq_next_event, ctypes.byref(event),
-                                                 ms), timeout)
+        got = _wait(self._handle, _lib.lib.orvq_next_event, [ctypes.byref(event)], timeout)
         if not _check(got, "next event"):
             return None
         return Event(EventKind(event.kind), chr(event.exchange_code) if event.exchange_code else "",
@@ -290,15 +290,20 @@ class Client:
         Waits up to `timeout` seconds (None: without end) for the first; returns at once when
         quotes are queued, and an empty array when none came."""
         quotes = np.empty(max, QUOTE_DTYPE)
-        codes = np.empty(max, np.uint8) if with_times else None
-        times = np.empty(max, np.int64) if with_times else None
-        addresses = [a.ctypes.data if a is not None else None for a in (quotes, codes, times)]
-        count = _check(_wait(lambda ms: self._handle.call(_lib.lib.orvq_poll_quotes, *addresses,
-                                                          max, ms), timeout), "poll")
+        args = [quotes.ctypes.data, None, None, max]
+        if with_times:
+            codes, times = np.empty(max, np.uint8), np.empty(max, np.int64)
+            args[1:3] = codes.ctypes.data, times.ctypes.data
+        count = _check(_wait(self._handle, _lib.lib.orvq_poll_quotes, args, timeout), "poll")
         if with_times:
             return _records(quotes[:count], codes[:count], times[:count])
-        # A batch much smaller than its buffer is copied out, so that kept batches stay small.
-        return quotes if count == max else quotes[:count].copy()
+        if count == max:
+            return quotes
+        # Copied out as bytes (NumPy copies a structured array field by field, far slower),
+        # so that a kept batch holds no more than its quotes.
+        kept = np.empty(count, QUOTE_DTYPE)
+        kept.view(np.uint8)[:] = quotes.view(np.uint8)[:count * QUOTE_DTYPE.itemsize]
+        return kept
 
     def batches(self, max=4096, timeout=1.0, with_times=False):
         """Iterates over batches of quotes as poll() returns them: an empty one when nothing
