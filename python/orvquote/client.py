@@ -175,6 +175,7 @@ class Client:
         weakref.finalize(self, self._handle.close)
         self._pending = collections.deque(maxlen=16384)
         self._listed = None  # symbol -> exchange code, from the last symbols()
+        self._subscribed = set()  # the library asks for nothing twice, so no reply would come
         status = self._handle.call(_lib.lib.orvq_connect, host.encode(), port)
         if status < 0:
             self.close()
@@ -202,8 +203,9 @@ class Client:
         got = _wait(self._handle, _lib.lib.orvq_next_event, [ctypes.byref(event)], timeout)
         if not _check(got, "next event"):
             return None
-        return Event(EventKind(event.kind), chr(event.exchange_code) if event.exchange_code else "",
-                     event.value, event.text.decode("utf-8", "replace"), event.time_ns)
+        code = event.exchange_code & 0xFF  # a C char, signed or not
+        return Event(EventKind(event.kind), chr(code) if code else "", event.value,
+                     event.text.decode("utf-8", "surrogateescape"), event.time_ns)
 
     def next_event(self, timeout=0.0):
         """The oldest event not taken yet, or None when none comes within `timeout` seconds
@@ -250,23 +252,25 @@ class Client:
     def subscribe(self, symbols, timeout=10.0):
         """Registers symbols of the server's list (one name or several) and waits for the
         replies: UnknownSymbol for a name not listed (nothing is registered then),
-        RegisterRefused for what the server refused. The library registers them again by
-        itself after a reconnect."""
-        self._change(symbols, timeout, _lib.lib.orvq_register, EventKind.REGISTER_REPLY)
+        RegisterRefused for what the server refused. A symbol subscribed already is left as it
+        is. The library registers them again by itself after a reconnect."""
+        self._change(symbols, timeout, _lib.lib.orvq_register, EventKind.REGISTER_REPLY, True)
 
     def unsubscribe(self, symbols, timeout=10.0):
-        self._change(symbols, timeout, _lib.lib.orvq_unregister, EventKind.UNREGISTER_REPLY)
+        self._change(symbols, timeout, _lib.lib.orvq_unregister, EventKind.UNREGISTER_REPLY,
+                     False)
 
-    def _change(self, symbols, timeout, function, reply_kind):
+    def _change(self, symbols, timeout, function, reply_kind, subscribe):
         symbols = [symbols] if isinstance(symbols, str) else list(symbols)
         if self._listed is None:
             self.symbols(timeout)
         unknown = [s for s in symbols if s not in self._listed]
         if unknown:
             raise UnknownSymbol(unknown)
+        symbols = {s for s in symbols if (s in self._subscribed) != subscribe}
         for symbol in symbols:
-            self._call(function, reply_kind.name.lower(), self._listed[symbol].encode(),
-                       symbol.encode())
+            self._call(function, reply_kind.name.lower(), self._listed[symbol].encode("latin-1"),
+                       symbol.encode("utf-8", "surrogateescape"))
         waiting, refused, deadline = set(symbols), [], time.monotonic() + timeout
         while waiting:
             reply = self._wait_event(lambda e: e.kind == reply_kind and e.text in waiting,
@@ -274,6 +278,10 @@ class Client:
             waiting.discard(reply.text)
             if not reply.value:
                 refused.append(reply.text)
+            elif subscribe:
+                self._subscribed.add(reply.text)
+            else:
+                self._subscribed.discard(reply.text)
         if refused:
             raise RegisterRefused(refused)
 
