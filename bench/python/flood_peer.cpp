@@ -63,8 +63,8 @@ int serve(std::uint64_t quotes) {
         const std::size_t quote_size = block.size() / quotes_per_write;
         for (std::uint64_t sent = 0; sent < quotes;) {
             const std::uint64_t n = std::min<std::uint64_t>(quotes_per_write, quotes - sent);
-            if (!server.send_raw(connection, n == quotes_per_write ? block
-                                                                   : block.substr(0, n * quote_size)))
+            if (!server.send_raw(connection,
+                                 n == quotes_per_write ? block : block.substr(0, n * quote_size)))
                 break;
             sent += n;
         }
