@@ -23,11 +23,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/alloc_counter.h"
+#include "bench/e2e_pull.h"
 #include "bench/e2e_receivers.h"
 #include "bench/e2e_report.h"
 #include "bench/thread_cpu.h"
@@ -460,10 +462,24 @@ int main(int argc, char** argv) {
     d.warm_up_library(o.flood_quotes / 4, warm_flood);
     d.mark_sizes();
     bool complete = true;
+    // The C interface's pull mode takes a flood after the sink's in every round, until the
+    // paced runs.
+    auto pull = std::make_unique<pull_link>(d.server());
+    auto pull_run = [&](std::uint64_t count, auto send) {
+        return measure(pull->counter(), pull->tids(), count, false,
+                       [&] { return send(d.server(), pull->connection()); });
+    };
+    pull_summary pulled;
+    if (pull->ready()) pull_run(o.flood_quotes / 4, warm_flood);
     for (int i = 0; i < o.repeats; ++i) {
         const run_result base = d.baseline_run(o.flood_quotes, false, flood);
         const run_result lib = d.library_run(o.flood_quotes, false, flood);
         complete = complete && base.complete && lib.complete;
+        if (pull->ready()) {
+            const run_result p = pull_run(o.flood_quotes, flood);
+            complete = complete && p.complete;
+            pulled.add(p, lib);
+        }
         s.base_rate.push_back(base.quotes_per_s);
         s.lib_rate.push_back(lib.quotes_per_s);
         s.base_cpu.push_back(base.cpu_ns_per_quote);
@@ -477,6 +493,8 @@ int main(int argc, char** argv) {
         (i == 0 ? s.first_flood_lib : s.later_floods_lib).add(lib);
         (i == 0 ? s.first_flood_base : s.later_floods_base).add(base);
     }
+    pulled.dropped = pull->ready() ? pull->dropped() : 0;
+    pull.reset();
 
     // Latency at fixed rates, in rounds of a second, baseline and library alternating, so that
     // both meet the same moments of a shared machine, with the sender on each CPU in turn; each
@@ -517,7 +535,9 @@ int main(int argc, char** argv) {
     if (!o.rates.empty()) d.time_teardowns(&s.disconnect_ms, &s.destroy_ms);
 
     print_table(s);
+    print_pull_table(pulled);
     print_targets(s);
+    print_pull_target(pulled);
     if (!complete) {
         std::fprintf(stderr, "e2e_bench: some quotes did not arrive (see above)\n");
         return 1;

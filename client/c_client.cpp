@@ -79,7 +79,11 @@ template <class Call>
 void c_client::inside(Call call) {
     const c_client* outer = t_calling;
     t_calling = this;
-    call();
+    try {
+        call();
+    } catch (...) {
+        // A C++ application's exception ends here: it must not unwind the library's threads.
+    }
     t_calling = outer;
 }
 

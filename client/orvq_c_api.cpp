@@ -74,6 +74,15 @@ bool size_fits(const Record* record) {
     return record != nullptr && record->size >= sizeof(Record);
 }
 
+// orvq_register and orvq_unregister.
+int want(orvq_client* client, char exchange_code, const char* symbol, bool wanted) {
+    return guarded([&] {
+        if (client == nullptr || symbol == nullptr) return ORVQ_ERR_ARGUMENT;
+        client->want(exchange_code, symbol, wanted);
+        return ORVQ_OK;
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -159,19 +168,11 @@ int orvq_login(orvq_client* client, const char* user, const char* password) {
 }
 
 int orvq_register(orvq_client* client, char exchange_code, const char* symbol) {
-    return guarded([&] {
-        if (client == nullptr || symbol == nullptr) return ORVQ_ERR_ARGUMENT;
-        client->want(exchange_code, symbol, true);
-        return ORVQ_OK;
-    });
+    return want(client, exchange_code, symbol, true);
 }
 
 int orvq_unregister(orvq_client* client, char exchange_code, const char* symbol) {
-    return guarded([&] {
-        if (client == nullptr || symbol == nullptr) return ORVQ_ERR_ARGUMENT;
-        client->want(exchange_code, symbol, false);
-        return ORVQ_OK;
-    });
+    return want(client, exchange_code, symbol, false);
 }
 
 int orvq_query_symbols(orvq_client* client) {

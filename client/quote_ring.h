@@ -36,7 +36,11 @@ public:
     // Wakes every poller for good; later takes return what is queued without waiting.
     void close();
 
-    std::uint64_t depth() const { return m_head.load() - m_tail.load(); }
+    // The tail first: it never passes a head read after it.
+    std::uint64_t depth() const {
+        const std::uint64_t tail = m_tail.load();
+        return m_head.load() - tail;
+    }
     std::uint64_t dropped() const { return m_dropped.load(std::memory_order_relaxed); }
 
 private:

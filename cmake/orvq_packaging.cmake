@@ -1,5 +1,5 @@
 # What ships besides the library and its CMake and pkg-config files (client/CMakeLists.txt):
-# the demo, the simulator, the examples' sources (C++ and C) and a short README; and how CPack
+# the demo, the simulator, the examples' sources and a short README; and how CPack
 # turns the install tree into the Windows SDK ZIP, or a Debian package and a .tar.gz on Linux.
 # scripts/package.sh builds and checks them all.
 include(GNUInstallDirs)
@@ -30,6 +30,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/minimal/CMakeLists.txt
 install(FILES ${PROJECT_SOURCE_DIR}/examples/c/CMakeLists.txt
               ${PROJECT_SOURCE_DIR}/examples/c/minimal_c.c
         DESTINATION ${ORVQ_DOC_DIR}/examples/c)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/header_only/CMakeLists.txt
+              ${PROJECT_SOURCE_DIR}/examples/header_only/two_modes.cpp
+        DESTINATION ${ORVQ_DOC_DIR}/examples/header_only)
 
 set(CPACK_PACKAGE_NAME orvquote)
 set(CPACK_PACKAGE_VENDOR "orvquote developers")

@@ -2,9 +2,9 @@
 # Builds the benchmarks with the release preset and prints one report: the micro benchmarks
 # (each container timing next to its standard-library twin from the same run), the replay's
 # sender against the flood sender, the Python package's batches() against the C++ sink during
-# a flood (bench/python), and the end-to-end table (the library against a plain
-# receive loop, same sender, same run) with its targets, one line each, MET or MISSED with its
-# figures.
+# a flood (bench/python), and the end-to-end table (the library against a plain receive loop,
+# same sender, same run; the C interface's pull mode against the C++ sink) with its targets,
+# one line each, MET or MISSED with its figures.
 #
 #   scripts/bench.sh           full run, a few minutes
 #   scripts/bench.sh --smoke   short run for CI; asserts nothing about speed (its targets block

@@ -6,8 +6,8 @@
 # The checks: every package holds what it must; the DLL imports system DLLs only and carries
 # its version resource; the programs print the version; the minimal examples, C++ and C, build
 # from the unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP, the C one
-# with its C compiler) and show quotes from oqs_sim (the Windows programs under wine); a program
-# on the header-only client, built with clang++ and libc++, runs against the g++-built library;
+# with its C compiler) and show quotes from oqs_sim (the Windows programs under wine); the
+# header-only client's example, built with clang++ and libc++, runs against the g++-built library;
 # as root, the .deb installs with apt-get, pkg-config finds it, and it is removed again without
 # a trace. Exits non-zero on any failure.
 # Usage: scripts/package.sh
@@ -72,11 +72,11 @@ require "$work/zip.txt" "orvquote-$version-win64/" "${headers[@]}" bin/orvquote.
     lib/liborvquote.dll.a lib/orvquote.lib lib/orvquote.def \
     lib/cmake/OrvQuote/OrvQuoteConfig.cmake lib/pkgconfig/orvquote.pc bin/quote_demo.exe \
     bin/oqs_sim.exe README.txt examples/minimal/minimal.cpp examples/minimal/CMakeLists.txt \
-    examples/c/minimal_c.c examples/c/CMakeLists.txt
+    examples/c/minimal_c.c examples/c/CMakeLists.txt examples/header_only/two_modes.cpp
 linux_files=("${headers[@]}" 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/liborvquote\.so\.1'
     'lib/[^/]+/cmake/OrvQuote/OrvQuoteConfig\.cmake' 'lib/[^/]+/pkgconfig/orvquote\.pc'
     bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp
-    share/doc/orvquote/examples/c/minimal_c.c)
+    share/doc/orvquote/examples/c/minimal_c.c share/doc/orvquote/examples/header_only/two_modes.cpp)
 require "$work/deb.txt" ./usr/ "${linux_files[@]}"
 require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}"
 
@@ -183,16 +183,18 @@ cmake --build "$work/linux-c" >/dev/null
     $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) -o "$work/minimal_c-pc")
 # No standard-library type crosses the C interface: libc++ on this side, libstdc++ inside.
 # shellcheck disable=SC2046
-clang++ -std=c++17 -stdlib=libc++ -Wall -Wextra -Werror tests/c_api/header_client_check.cpp \
-    $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) \
-    -o "$work/header_client_check"
-ldd "$work/header_client_check" | grep -q 'libc++\.so' || fail "the check does not use libc++"
+clang++ -std=c++17 -stdlib=libc++ -Wall -Wextra -Werror \
+    "$tree/share/doc/orvquote/examples/header_only/two_modes.cpp" \
+    $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs orvquote) -o "$work/two_modes"
+ldd "$work/two_modes" >"$work/ldd.txt"
+grep -q 'libc++\.so' "$work/ldd.txt" || fail "two_modes does not use libc++"
 shows_quotes linux-c-cmake "$work/linux-c/minimal_c" &
 cmake_run=$!
 LD_LIBRARY_PATH=$libdir shows_quotes linux-c-pkg-config "$work/minimal_c-pc"
 wait $cmake_run || exit 1
-LD_LIBRARY_PATH=$libdir "$work/header_client_check" 127.0.0.1 "$sim_port" ||
-    fail "the header-only client built with libc++ failed"
+LD_LIBRARY_PATH=$libdir "$work/two_modes" 127.0.0.1 "$sim_port" >"$work/two_modes.log" 2>&1 ||
+    { cat "$work/two_modes.log" >&2; fail "the header-only client built with libc++ failed"; }
+tail -n 1 "$work/two_modes.log"
 stop_sim
 
 phase "minimal examples for Windows (mingw-w64; C++ and C), from the unpacked ZIP, under wine"
@@ -210,7 +212,11 @@ runtime_path=
 for dll in libstdc++-6.dll libwinpthread-1.dll; do
     runtime_path+="Z:$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")");"
 done
-# The README's hand-link: -static with the import library named needs only orvquote.dll.
+# As the README says: linked plainly, a C++ program needs the compiler's runtime DLLs, and
+# with -static and the import library named, only orvquote.dll.
+x86_64-w64-mingw32-objdump -p "$work/win-cmake/minimal-pc.exe" >"$work/minimal-pc.txt"
+grep -q 'DLL Name: libstdc++-6.dll' "$work/minimal-pc.txt" ||
+    fail "minimal-pc.exe does not need libstdc++-6.dll, as the README says it does"
 x86_64-w64-mingw32-g++-posix -std=c++17 examples/minimal/minimal.cpp -I"$sdk/include" \
     "$sdk/lib/liborvquote.dll.a" -static -o "$work/win-cmake/minimal-static.exe"
 check_imports "$work/win-cmake/minimal-static.exe" KERNEL32.dll msvcrt.dll orvquote.dll

@@ -15,6 +15,7 @@
 #include "sim/messages.h"
 #include "sim/quote_server.h"
 #include "sim/sample_data.h"
+#include "support/recording_sink.h"
 
 struct th_server {
     sim::quote_server server;
@@ -24,54 +25,18 @@ struct th_recorder {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<th_record> records;
-    bool sealed = false;
-    int late = 0;
 };
 
-struct th_thread {
-    std::thread thread;
+struct th_thread : std::thread {
+    using std::thread::thread;
 };
 
 namespace {
 
-// The C++ interface's sink, calling a C callback table as the C interface would.
-class table_sink : public OrvQuoteEventSink {
-public:
-    table_sink(const orvq_callbacks& table, void* user) : m_table(table), m_user(user) {}
-
-    void OnServerConnected() override { m_table.on_connected(m_user); }
-    void OnServerDisconnected() override { m_table.on_disconnected(m_user); }
-    void OnLoginReply(bool success, const char* text) override {
-        m_table.on_login_reply(m_user, success, text);
-    }
-    void OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) override {
-        m_table.on_quote(m_user, exchange_code, reinterpret_cast<const orvq_quote*>(quote));
-    }
-    void OnLogText(int level, const char* text, int length) override {
-        m_table.on_log(m_user, level, text, length);
-    }
-    void OnRegisterReply(int exchange_code, const char* symbol, bool success) override {
-        m_table.on_register_reply(m_user, exchange_code, symbol, success);
-    }
-    void OnUnregisterReply(int exchange_code, const char* symbol, bool success) override {
-        m_table.on_unregister_reply(m_user, exchange_code, symbol, success);
-    }
-    void OnSymbolListReply(int exchange_code, const char* symbol, bool last) override {
-        m_table.on_symbol(m_user, exchange_code, symbol, last);
-    }
-
-private:
-    const orvq_callbacks m_table;
-    void* const m_user;
-};
-
-struct cxx_client {
-    OrvQuoteApi* api;
-    table_sink sink;
-};
-
-cxx_client* cxx(orvq_client* client) {
-    return reinterpret_cast<cxx_client*>(client);
+int count_locked(th_recorder* recorder, int kind) {
+    int n = 0;
+    for (const th_record& record : recorder->records) n += kind == 0 || record.kind == kind;
+    return n;
 }
 
 }  // namespace
@@ -135,16 +100,9 @@ void th_add(th_recorder* recorder, int kind, int exchange_code, int value, const
     if (quote != nullptr) record.quote = *quote;
     {
         std::lock_guard<std::mutex> guard(recorder->lock);
-        if (recorder->sealed) ++recorder->late;
         recorder->records.push_back(record);
     }
     recorder->changed.notify_all();
-}
-
-static int count_locked(th_recorder* recorder, int kind) {
-    int n = 0;
-    for (const th_record& record : recorder->records) n += kind == 0 || record.kind == kind;
-    return n;
 }
 
 int th_count(th_recorder* recorder, int kind) {
@@ -165,35 +123,19 @@ int th_get(th_recorder* recorder, int index, th_record* out) {
     return 1;
 }
 
-void th_seal(th_recorder* recorder) {
-    std::lock_guard<std::mutex> guard(recorder->lock);
-    recorder->sealed = true;
-}
-
-int th_late(th_recorder* recorder) {
-    std::lock_guard<std::mutex> guard(recorder->lock);
-    return recorder->late;
-}
-
 th_thread* th_thread_start(void (*run)(void*), void* argument) {
-    return new th_thread{std::thread(run, argument)};
+    return new th_thread(run, argument);
 }
 
 void th_thread_join(th_thread* thread) {
-    thread->thread.join();
+    thread->join();
     delete thread;
 }
 
-long long th_now_ms(void) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 int th_wait_until(int (*done)(void*), void* argument, int timeout_ms) {
-    const long long deadline = th_now_ms() + timeout_ms;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done(argument)) {
-        if (th_now_ms() >= deadline) return 0;
+        if (std::chrono::steady_clock::now() >= deadline) return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return 1;
@@ -203,51 +145,43 @@ int th_pollers(orvq_client* client) {
     return client->pollers();
 }
 
-int th_cxx_create(const orvq_callbacks* callbacks, void* user, int32_t, orvq_client** client) {
-    *client = reinterpret_cast<orvq_client*>(
-        new cxx_client{CreateOrvQuoteApi(), table_sink(*callbacks, user)});
-    return ORVQ_OK;
-}
-
-int th_cxx_destroy(orvq_client* client) {
-    DestroyOrvQuoteApi(cxx(client)->api);
-    delete cxx(client);
-    return ORVQ_OK;
-}
-
-int th_cxx_connect(orvq_client* client, const char* host, int port) {
-    OqsTcpInfo server;
-    std::strncpy(server.ServerIp, host, sizeof server.ServerIp - 1);
-    server.ServerPort = static_cast<std::uint16_t>(port);
-    return cxx(client)->api->ConnServer(server, &cxx(client)->sink) ? ORVQ_OK : ORVQ_ERR_CONNECT;
-}
-
-int th_cxx_login(orvq_client* client, const char* user, const char* password) {
+void th_cxx_session(th_server* server, th_recorder* recorder) {
+    recording_sink sink;
+    OrvQuoteApi* api = CreateOrvQuoteApi();
+    OqsTcpInfo address;
+    std::strcpy(address.ServerIp, "127.0.0.1");
+    address.ServerPort = server->server.port();
     OrvLoginInfo login;
-    std::strncpy(login.UserId, user, sizeof login.UserId - 1);
-    std::strncpy(login.Password, password, sizeof login.Password - 1);
-    cxx(client)->api->LoginToOqs(login);
-    return ORVQ_OK;
-}
-
-int th_cxx_register(orvq_client* client, char exchange_code, const char* symbol) {
-    cxx(client)->api->RegisterSymbol(exchange_code, symbol);
-    return ORVQ_OK;
-}
-
-int th_cxx_unregister(orvq_client* client, char exchange_code, const char* symbol) {
-    cxx(client)->api->UnregisterSymbol(exchange_code, symbol);
-    return ORVQ_OK;
-}
-
-int th_cxx_query_symbols(orvq_client* client) {
-    cxx(client)->api->QuerySymbolList();
-    return ORVQ_OK;
-}
-
-int th_cxx_disconnect(orvq_client* client) {
-    cxx(client)->api->Disconnect();
-    return ORVQ_OK;
+    std::strcpy(login.UserId, "demo");
+    std::strcpy(login.Password, "demo");
+    api->ConnServer(address, &sink);
+    api->LoginToOqs(login);
+    sink.wait_count(sink_event::LOGIN, 1);
+    api->QuerySymbolList();
+    sink.wait_count(sink_event::SYMBOL, sim::sample_symbols().size() + 1);
+    api->RegisterSymbol('1', "Au(T+D)");
+    api->RegisterSymbol('2', "NOT-LISTED");
+    sink.wait_count(sink_event::REGISTER, 1);
+    th_send_quotes(server, '1', "0", 7, 2);
+    sink.wait_count(sink_event::QUOTE, 2);
+    api->UnregisterSymbol('1', "Au(T+D)");
+    sink.wait_count(sink_event::UNREGISTER, 1);
+    api->Disconnect();
+    DestroyOrvQuoteApi(api);
+    th_wait_no_connection(server);
+    // As the C callbacks record: a log line's level is its value, a flag is the value.
+    // clang-format off
+    static const int kinds[] = {ORVQ_EVENT_CONNECTED, ORVQ_EVENT_DISCONNECTED,
+        ORVQ_EVENT_LOGIN_REPLY, TH_QUOTE, ORVQ_EVENT_LOG, ORVQ_EVENT_REGISTER_REPLY,
+        ORVQ_EVENT_UNREGISTER_REPLY, ORVQ_EVENT_SYMBOL};  // by sink_event's kind
+    // clang-format on
+    for (const sink_event& e : sink.events()) {
+        const bool log = e.kind == sink_event::LOG, quote = e.kind == sink_event::QUOTE;
+        orvq_quote record;
+        std::memcpy(&record, &e.quote, sizeof record);
+        th_add(recorder, kinds[e.kind], log ? 0 : e.code, log ? e.code : e.flag,
+               quote ? nullptr : e.text.c_str(), quote ? &record : nullptr);
+    }
 }
 
 }  // extern "C"

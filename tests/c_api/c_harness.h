@@ -1,7 +1,7 @@
 /* Test support for the C interface's tests: C++ behind a C face. A simulated quote server on
  * 127.0.0.1, a recorder of events that any thread may add to and the test waits on with a
- * bound, threads, a look at a handle's pollers, and the C++ interface behind the C interface's
- * own signatures, so that one test body drives either and their events can be compared. */
+ * bound, threads, a look at a handle's pollers, and the reference session through the C++
+ * interface. */
 #ifndef C_HARNESS_H
 #define C_HARNESS_H
 
@@ -18,11 +18,10 @@ void th_server_stop(th_server* server);
 int th_server_port(const th_server* server);
 int th_symbol_count(void); /* entries of its symbol list */
 /* `count` quotes of `symbol` (wire text) numbered from `first`, in one write to every open
- * connection; 1 when all went out. */
+ * connection; 1 when all went out. th_make_quote: the record sent for `sequence`. */
 int th_send_quotes(th_server* server, char exchange_code, const char* symbol, int first, int count);
-/* The record th_send_quotes sends for `sequence`. */
 void th_make_quote(const char* symbol, int sequence, orvq_quote* out);
-/* Drops every connection; waits (bounded) until none is open. 1 on success. */
+/* Drops every connection, or waits for none to be open (bounded); 1 on success. */
 int th_drop_all(th_server* server);
 int th_wait_no_connection(th_server* server);
 
@@ -43,31 +42,19 @@ void th_add(th_recorder* recorder, int kind, int exchange_code, int value, const
 int th_count(th_recorder* recorder, int kind); /* kind 0: all */
 /* 1 once `count` records of `kind` are there, 0 after `timeout_ms`. */
 int th_wait(th_recorder* recorder, int kind, int count, int timeout_ms);
-int th_get(th_recorder* recorder, int index, th_record* out);
-/* From here on every add counts as late. */
-void th_seal(th_recorder* recorder);
-int th_late(th_recorder* recorder);
+int th_get(th_recorder* recorder, int index, th_record* out); /* 0: no such record */
 
 typedef struct th_thread th_thread;
 th_thread* th_thread_start(void (*run)(void* argument), void* argument);
 void th_thread_join(th_thread* thread);
-long long th_now_ms(void);
 /* 1 once done(argument) returns non-zero (asked every millisecond), 0 after `timeout_ms`. */
 int th_wait_until(int (*done)(void* argument), void* argument, int timeout_ms);
 
 /* Threads inside orvq_poll_quotes or orvq_next_event of `client` now. */
 int th_pollers(orvq_client* client);
 
-/* A client of the C++ interface (CreateOrvQuoteApi) whose sink calls the callback table. */
-int th_cxx_create(const orvq_callbacks* callbacks, void* user, int32_t unused,
-                  orvq_client** client);
-int th_cxx_destroy(orvq_client* client);
-int th_cxx_connect(orvq_client* client, const char* host, int port);
-int th_cxx_login(orvq_client* client, const char* user, const char* password);
-int th_cxx_register(orvq_client* client, char exchange_code, const char* symbol);
-int th_cxx_unregister(orvq_client* client, char exchange_code, const char* symbol);
-int th_cxx_query_symbols(orvq_client* client);
-int th_cxx_disconnect(orvq_client* client);
+/* run_session's steps (c_api_test.c) through the C++ interface, recorded from its sink. */
+void th_cxx_session(th_server* server, th_recorder* recorder);
 
 #ifdef __cplusplus
 }
