@@ -204,7 +204,9 @@ class Client:
         if not _check(got, "next event"):
             return None
         code = event.exchange_code & 0xFF  # a C char, signed or not
-        return Event(EventKind(event.kind), chr(code) if code else "", event.value,
+        # A kind a newer library adds comes as its number.
+        kind = EventKind._value2member_map_.get(event.kind, event.kind)
+        return Event(kind, chr(code) if code else "", event.value,
                      event.text.decode("utf-8", "surrogateescape"), event.time_ns)
 
     def next_event(self, timeout=0.0):
