@@ -29,7 +29,7 @@ EXITS = {
 @pytest.mark.parametrize("leave", EXITS.values(), ids=EXITS.keys())
 def test_interpreter_exits_promptly(sim, tmp_path, leave):
     code = START.format(port=sim("--rate", "0.01").port) + leave + "\nprint('ready', flush=True)\n"
-    took, status, output = run_python(code, tmp_path)
+    status, output = run_python(code, tmp_path)
     assert status == 0 and "Traceback" not in output, output
 
 
@@ -43,5 +43,5 @@ except KeyboardInterrupt:
     print("interrupted")
 client.close()
 """
-    took, status, output = run_python(code, tmp_path, signal_after_ready=signal.SIGINT)
+    status, output = run_python(code, tmp_path, signal_after_ready=signal.SIGINT)
     assert status == 0 and output.startswith("interrupted\n"), output
