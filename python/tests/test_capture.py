@@ -29,16 +29,14 @@ def test_read_capture_equals_the_recorders_csv(capture, tmp_path):
 
 
 def test_bad_captures(capture, tmp_path):
-    data = open(capture, "rb").read()
-    whole = (len(data) - 88) // 354
-    (tmp_path / "cut.oqcap").write_bytes(data[:-100])
+    data, bad = open(capture, "rb").read(), tmp_path / "bad.oqcap"
+    bad.write_bytes(data[:-100])
     with pytest.warns(UserWarning, match="ends inside a record"):
-        assert len(orvquote.read_capture(tmp_path / "cut.oqcap")) == whole - 1
-    for name, damaged, complaint in [
-            ("text.oqcap", b"not a capture", "not a quote capture"),
-            ("newer.oqcap", data[:8] + b"\x02\x00" + data[10:], "version 2 is newer"),
-            ("short.oqcap", data[:40], "cut short"),
-            ("damaged.oqcap", data[:12] + b"\x00\x01" + data[14:], "damaged")]:
-        (tmp_path / name).write_bytes(damaged)
+        assert len(orvquote.read_capture(bad)) == (len(data) - 88) // 354 - 1
+    for damaged, complaint in [(b"not a capture", "not a quote capture"),
+                               (data[:8] + b"\x02\x00" + data[10:], "version 2 is newer"),
+                               (data[:40], "cut short"),
+                               (data[:12] + b"\x00\x01" + data[14:], "damaged")]:
+        bad.write_bytes(damaged)
         with pytest.raises(orvquote.CaptureError, match=complaint):
-            orvquote.read_capture(tmp_path / name)
+            orvquote.read_capture(bad)
