@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks with the release preset and prints one report: the micro benchmarks
 # (each container timing next to its standard-library twin from the same run), the replay's
-# sender against the flood sender, and the end-to-end table (the library against a plain
-# receive loop, same sender, same run; the C interface's pull mode against the C++ sink) with its
-# targets, one line each, MET or MISSED with its figures.
+# sender against the flood sender, the Python package's batches() against the C++ sink during
+# a flood (bench/python), and the end-to-end table (the library against a plain receive loop,
+# same sender, same run; the C interface's pull mode against the C++ sink) with its targets,
+# one line each, MET or MISSED with its figures.
 #
 #   scripts/bench.sh           full run, a few minutes
 #   scripts/bench.sh --smoke   short run for CI; asserts nothing about speed (its targets block
@@ -20,7 +21,9 @@ smoke=0
 
 cd "$root"
 cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" --target micro_bench e2e_bench replay_bench
+cmake --build "$build" --target micro_bench e2e_bench replay_bench flood_peer
+. scripts/lib/packages.sh
+ensure_packages python3-numpy
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -80,6 +83,11 @@ awk -F, '
 echo
 echo "== replay at full speed against the flood sender (one plain receiver for both)"
 "$build/bin/replay_bench" "${e2e_args[@]}"
+
+echo
+echo "== Python: batches() during a flood, against the C++ sink (same sender, same run)"
+ORVQUOTE_LIBRARY=$build/lib/liborvquote.so.1 PYTHONPATH=$root/python /usr/bin/python3 \
+    bench/python/batches_bench.py "$build/bin/flood_peer" "${e2e_args[@]}" | grep -v '^\[QuoteClient\]'
 
 echo
 echo "== end to end"

@@ -267,4 +267,7 @@ else
     flock -u 9
 fi
 
+phase "the Python package: wheels and .deb (scripts/package_python.sh)"
+scripts/package_python.sh
+
 phase "done: $(basename "$zip") $(basename "$deb") $(basename "$tgz") in build/packages"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12, as root), checks that tests stay at most 0.36 of the code
 # (scripts/test_ratio.sh), then builds and tests every preset: dev, windows (under wine64), asan
-# and tsan; then builds and checks the packages (scripts/package.sh),
+# and tsan; then builds and checks the packages (scripts/package.sh), the Python package's
+# tests against its wheel (scripts/test_python.sh),
 # the record-and-replay round trip, a benchmark smoke run (asserts nothing about speed), a
 # 2-minute reconnect soak and a short fuzz run. Exits non-zero when anything fails.
 # Usage: scripts/test.sh [preset ...]      (no argument: everything)
@@ -10,7 +11,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(ratio dev windows asan tsan package roundtrip bench soak fuzz)
+[ ${#steps[@]} -gt 0 ] || steps=(ratio dev windows asan tsan package python roundtrip bench soak fuzz)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
 . scripts/lib/packages.sh
@@ -70,6 +71,7 @@ for step in "${steps[@]}"; do
     case "$step" in
         ratio) run_step ratio scripts/test_ratio.sh ;;
         package) run_step package scripts/package.sh ;;
+        python) run_step python scripts/test_python.sh ;;
         roundtrip) run_step roundtrip scripts/roundtrip.sh ;;
         bench) run_step bench scripts/bench.sh --smoke ;;
         soak) run_step soak scripts/soak.sh 2 ;;
