@@ -7,6 +7,7 @@
 namespace {
 
 constexpr std::uint64_t most_entries = 1000000000000ULL;
+constexpr std::uint64_t most_queued = 1000000;
 
 bool all_digits(const std::string& text) {
     return !text.empty() && text.size() <= 13 &&
@@ -42,10 +43,14 @@ std::string take_bridge_option(const std::string& arg, const std::string& value,
         if (!good_prefix(value)) return "--prefix wants 1 to 64 printable characters, no blanks";
         o.prefix = value;
     }
+    const std::uint64_t n = all_digits(value) ? std::strtoull(value.c_str(), nullptr, 10) : 0;
     if (arg == "--maxlen") {
-        const std::uint64_t n = all_digits(value) ? std::strtoull(value.c_str(), nullptr, 10) : 0;
         if (n < 1 || n > most_entries) return "--maxlen wants a whole number from 1 to 10^12";
         o.maxlen = n;
+    }
+    if (arg == "--queue") {
+        if (n < 1 || n > most_queued) return "--queue wants a whole number from 1 to 1000000";
+        o.queue = static_cast<std::size_t>(n);
     }
     if (arg == "--status") {
         char* end = nullptr;
@@ -66,7 +71,8 @@ std::string bridge_options::redis_address() const {
 
 std::string parse_bridge_options(int argc, const char* const* argv, const char* password,
                                  bridge_options& o) {
-    const char* const valued[] = {"--redis", "--redis-user", "--prefix", "--maxlen", "--status"};
+    const char* const valued[] = {"--redis",  "--redis-user", "--prefix",
+                                  "--maxlen", "--queue",      "--status"};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -111,6 +117,8 @@ std::string bridge_usage() {
            "  --prefix TEXT      key prefix (default orvq): the streams are PREFIX:q:SYMBOL\n"
            "                     and PREFIX:events\n"
            "  --maxlen N         trim each stream to about N entries (default: no trimming)\n"
+           "  --queue N          quotes held while Redis is slow or away (default 32768);\n"
+           "                     what does not fit is dropped and counted\n"
            "  --status S         a status line every S seconds (default 5; 0: none)\n"
            "  -h, --help         this text\n"
            "\n"

@@ -2,6 +2,7 @@
 // values and functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,9 @@ struct bridge_options {
     std::string redis_password;  // from the environment, never from the command line
     std::string prefix = "orvq";
     std::uint64_t maxlen = 0;  // about this many entries per stream; 0: no trimming
+    // Quotes held for the publisher while Redis is slow or away (twice: the publisher works
+    // on the other half; 354 bytes each): seconds of an ordinary feed before quotes are lost.
+    std::size_t queue = 32768;
     double status_every_s = 5;  // 0: no status lines
     bool help = false;
 

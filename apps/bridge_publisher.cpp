@@ -61,9 +61,12 @@ void bridge_publisher::run() {
             // Counted once the queue has been emptied, so that the number covers every quote
             // that found it full.
             m_restoring = false;
-            post({"redis_restored", wall_clock_ns(), "Redis is back; quotes were lost meanwhile",
+            post({"redis_restored",
+                  wall_clock_ns(),
+                  "Redis is back; quotes were lost meanwhile",
                   {{"lost", dropped() - m_lost_mark},
-                   {"since_ns", static_cast<std::uint64_t>(m_lost_at_ns)}}});
+                   {"since_ns", static_cast<std::uint64_t>(m_lost_at_ns)},
+                   {"published", published()}}});
         }
         publish_events();
         publish_quotes();
@@ -76,7 +79,9 @@ void bridge_publisher::run() {
         std::lock_guard<std::mutex> guard(m_lock);
         why = m_why;
     }
-    post({"stopped", wall_clock_ns(), why,
+    post({"stopped",
+          wall_clock_ns(),
+          why,
           {{"published", published()}, {"dropped", dropped()}, {"refused", refused()}}});
     publish_events();
 }

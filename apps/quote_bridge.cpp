@@ -24,10 +24,6 @@ extern "C" void on_signal(int) {
     g_stop.store(true);
 }
 
-// Quotes held for the publisher (about 12 MB, twice: the publisher works on the other half):
-// seconds of an ordinary feed, while Redis restarts or fails over, before quotes are lost.
-constexpr std::size_t queue_capacity = 32768;
-
 const char* describe(session_event event) {
     switch (event) {
         case session_event::logged_in:
@@ -86,15 +82,14 @@ void print_summary(const session_sink& sink, const bridge_publisher& publisher,
     std::printf("published: %llu to Redis at %s (streams %s:q:SYMBOL)\n",
                 ull(publisher.published()), o.redis_address().c_str(), o.prefix.c_str());
     std::printf("dropped (Redis slow or away): %llu\n", ull(publisher.dropped()));
-    std::printf("refused by Redis: %llu%s%s\n", ull(publisher.refused()),
-                publisher.first_refusal().empty() ? "" : ", first: ",
-                publisher.first_refusal().c_str());
+    std::printf(
+        "refused by Redis: %llu%s%s\n", ull(publisher.refused()),
+        publisher.first_refusal().empty() ? "" : ", first: ", publisher.first_refusal().c_str());
     std::printf("reconnects: quote server %d, Redis %llu\n", sink.state().reconnects,
                 ull(publisher.reconnects()));
     if (latency.count() > 0) {
         std::printf("OnQuote to Redis's confirmation: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    ms(latency.percentile(0.5)), ms(latency.percentile(0.99)),
-                    ms(latency.max()));
+                    ms(latency.percentile(0.5)), ms(latency.percentile(0.99)), ms(latency.max()));
     }
 }
 
@@ -119,7 +114,7 @@ int bridge(const bridge_options& o) {
         return 1;
     }
     const steady::time_point start = steady::now();
-    capture::capture_queue queue(queue_capacity);
+    capture::capture_queue queue(o.queue);
     bridge_publisher publisher(queue, std::move(link), login, {o.prefix, o.maxlen});
     session_sink sink(queue, [&publisher](session_event event, int count) {
         publisher.post(session_entry(event, count));

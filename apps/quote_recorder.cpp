@@ -167,9 +167,7 @@ void keep_recording(const recorder_options& o, const session_sink& sink,
     wait_for_end(
         sink, o.session, g_stop, start, [&] { return writer.failed(); },
         platform::stdout_is_terminal() ? status_every_s : 0,
-        [&](double elapsed) {
-            print_status(sink, writer, queue, elapsed, last_count, last_time);
-        });
+        [&](double elapsed) { print_status(sink, writer, queue, elapsed, last_count, last_time); });
 }
 
 int record(const recorder_options& o) {

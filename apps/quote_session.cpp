@@ -32,12 +32,14 @@ std::string log_in(OrvQuoteApi* api, session_sink& sink, const session_options& 
     std::snprintf(login.Password, sizeof login.Password, "%s", o.password.c_str());
     api->LoginToOqs(login);
     // The library reports the login once the symbol list is in, or gives up after 5 s.
-    if (!wait_until(sink, [](const session_state& s) { return s.login_done; }, 15000, stop)) {
+    if (!wait_until(
+            sink, [](const session_state& s) { return s.login_done; }, 15000, stop)) {
         return stop.load() ? std::string() : "no answer to the login";
     }
     if (!sink.state().login_ok) return "login failed: " + sink.state().login_text;
     api->QuerySymbolList();
-    if (!wait_until(sink, [](const session_state& s) { return s.list_done; }, 10000, stop)) {
+    if (!wait_until(
+            sink, [](const session_state& s) { return s.list_done; }, 10000, stop)) {
         return stop.load() ? std::string() : "no symbol list";
     }
     return {};
@@ -61,9 +63,8 @@ int register_wanted(OrvQuoteApi* api, const session_options& o, const session_st
     return count;
 }
 
-void wait_for_end(const session_sink& sink, const session_options& o,
-                  const std::atomic<bool>& stop, steady::time_point start,
-                  const std::function<bool()>& done, double every_s,
+void wait_for_end(const session_sink& sink, const session_options& o, const std::atomic<bool>& stop,
+                  steady::time_point start, const std::function<bool()>& done, double every_s,
                   const std::function<void(double)>& tick) {
     double next_tick = every_s;
     while (!stop.load() && !done() && (o.seconds <= 0 || seconds_since(start) < o.seconds)) {

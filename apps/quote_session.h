@@ -32,7 +32,6 @@ double seconds_since(steady::time_point start);
 // session up or `done` says so; calls `tick` with the seconds since `start` about every
 // `every_s` seconds (never when 0). The signal handler only sets `stop`, so the wait looks at it
 // a few times a second.
-void wait_for_end(const session_sink& sink, const session_options& o,
-                  const std::atomic<bool>& stop, steady::time_point start,
-                  const std::function<bool()>& done, double every_s,
+void wait_for_end(const session_sink& sink, const session_options& o, const std::atomic<bool>& stop,
+                  steady::time_point start, const std::function<bool()>& done, double every_s,
                   const std::function<void(double)>& tick);

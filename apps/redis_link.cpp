@@ -34,7 +34,8 @@ void redis_link::close() {
 
 bool redis_link::fail(const std::string& what) {
     m_error = what;
-    if (m_context != nullptr && m_context->err != 0) m_error += std::string(": ") + m_context->errstr;
+    if (m_context != nullptr && m_context->err != 0)
+        m_error += std::string(": ") + m_context->errstr;
     close();
     return false;
 }
@@ -54,8 +55,8 @@ bool redis_link::open(const redis_login& login) {
     if (!login.password.empty()) {
         const char* with_user[] = {"AUTH", login.user.c_str(), login.password.c_str()};
         const char* without[] = {"AUTH", login.password.c_str()};
-        const reply r = login.user.empty() ? command(without, 2, &text)
-                                           : command(with_user, 3, &text);
+        const reply r =
+            login.user.empty() ? command(without, 2, &text) : command(with_user, 3, &text);
         if (r == reply::broken) return false;
         if (r == reply::refused) return fail("refused the login: " + text);
     }

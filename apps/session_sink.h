@@ -47,8 +47,7 @@ public:
 
     session_state state() const;
     // Waits until `condition` holds, at most timeout_ms; its last answer. Main thread.
-    bool wait_for(const std::function<bool(const session_state&)>& condition,
-                  int timeout_ms) const;
+    bool wait_for(const std::function<bool(const session_state&)>& condition, int timeout_ms) const;
 
     std::uint64_t received() const { return m_received.load(); }
 

@@ -36,8 +36,8 @@ void append_bulk_number(std::string& out, std::uint64_t n) {
 }
 
 // "XADD PREFIX<infix><tail> [MAXLEN ~ n] *", to be followed by `fields` field-value pairs.
-void append_head(std::string& out, const stream_layout& layout, const char* infix,
-                 const char* tail, std::size_t tail_length, std::size_t fields) {
+void append_head(std::string& out, const stream_layout& layout, const char* infix, const char* tail,
+                 std::size_t tail_length, std::size_t fields) {
     append_count(out, '*', 3 + (layout.maxlen > 0 ? 3 : 0) + 2 * fields);
     append_bulk(out, "XADD");
     const std::size_t infix_length = std::strlen(infix);
