@@ -116,8 +116,7 @@ void bridge_publisher::link_broke(std::uint64_t unconfirmed) {
 }
 
 template <class Answered>
-std::size_t bridge_publisher::exchange(std::size_t commands, Answered answered) {
-    if (!m_link.send(m_out)) return 0;
+std::size_t bridge_publisher::read_replies(std::size_t commands, Answered answered) {
     std::string text;
     for (std::size_t i = 0; i < commands; ++i) {
         const redis_link::reply reply = m_link.read(&text);
@@ -136,26 +135,45 @@ void bridge_publisher::publish_events() {
     if (m_events.empty() || !m_link.is_open()) return;
     m_out.clear();
     for (const stream_event& event : m_events) append_event_entry(m_out, m_layout, event);
-    if (exchange(m_events.size(), [](std::size_t, bool) {}) < m_events.size()) link_broke(0);
+    if (!m_link.send(m_out) ||
+        read_replies(m_events.size(), [](std::size_t, bool) {}) < m_events.size()) {
+        link_broke(0);
+    }
     m_events.clear();
 }
 
+bool bridge_publisher::confirm_quotes(std::size_t from, std::size_t n) {
+    std::uint64_t confirmed = 0, refused = 0;
+    const std::size_t read = read_replies(n, [&](std::size_t i, bool ok) {
+        if (!ok) {
+            ++refused;
+            return;
+        }
+        m_latency.add(wall_clock_ns() - m_batch[from + i].receive_ns);
+        ++confirmed;
+    });
+    m_published.fetch_add(confirmed);
+    m_refused.fetch_add(refused);
+    if (read == n) return true;
+    link_broke(m_batch.size() - from - read);
+    return false;
+}
+
 void bridge_publisher::publish_quotes() {
+    // Two chunks in flight: the next one is queued before the replies to the last are read,
+    // and leaves with that read, so that Redis has work while this thread reads and encodes.
+    std::size_t sent_from = 0, sent = 0;  // the chunk whose replies are outstanding
     for (std::size_t from = 0; from < m_batch.size() && m_link.is_open(); from += chunk) {
         const std::size_t n = std::min(chunk, m_batch.size() - from);
         m_out.clear();
         for (std::size_t i = 0; i < n; ++i) append_quote_entry(m_out, m_layout, m_batch[from + i]);
-        std::uint64_t confirmed = 0, refused = 0;
-        const std::size_t read = exchange(n, [&](std::size_t i, bool ok) {
-            if (!ok) {
-                ++refused;
-                return;
-            }
-            m_latency.add(wall_clock_ns() - m_batch[from + i].receive_ns);
-            ++confirmed;
-        });
-        m_published.fetch_add(confirmed);
-        m_refused.fetch_add(refused);
-        if (read < n) link_broke(m_batch.size() - from - read);
+        if (!m_link.send(m_out)) {
+            link_broke(m_batch.size() - (sent > 0 ? sent_from : from));
+            return;
+        }
+        if (sent > 0 && !confirm_quotes(sent_from, sent)) return;
+        sent_from = from;
+        sent = n;
     }
+    if (sent > 0) confirm_quotes(sent_from, sent);
 }

@@ -62,11 +62,13 @@ private:
     bool reconnect();  // false once stopping
     void publish_events();
     void publish_quotes();
-    // Sends m_out, which holds `commands` commands, and reads their replies, calling
-    // `answered(i, ok)` for each (ok false: an error reply). The number of replies read: fewer
-    // than `commands` when the link broke.
+    // Reads the replies to `commands` commands sent, calling `answered(i, ok)` for each (ok
+    // false: an error reply). The number read: fewer than `commands` when the link broke.
     template <class Answered>
-    std::size_t exchange(std::size_t commands, Answered answered);
+    std::size_t read_replies(std::size_t commands, Answered answered);
+    // Reads the replies to the `n` quotes of m_batch from `from` on and counts them; false,
+    // with the link closed and the rest of the batch counted as dropped, when it broke.
+    bool confirm_quotes(std::size_t from, std::size_t n);
     void link_broke(std::uint64_t unconfirmed);
 
     capture::capture_queue& m_queue;

@@ -81,6 +81,11 @@ echo
 echo "== replay at full speed against the flood sender (one plain receiver for both)"
 "$build/bin/replay_bench" "${e2e_args[@]}"
 
+# The bridge's throughput and latency into a Redis of its own; "skipped" without redis-server.
+echo
+echo "== quote_bridge into a local Redis (bench/bridge/bridge_bench.sh)"
+bench/bridge/bridge_bench.sh "$build" "${e2e_args[@]}"
+
 echo
 echo "== end to end"
 "$build/bin/e2e_bench" "${e2e_args[@]}" 2>&1 | grep -v '^\[QuoteClient\]'
