@@ -2,7 +2,8 @@
 # Builds the packages into build/packages and checks them the way a user meets them:
 #   orvquote-<version>-win64.zip          the Windows SDK (preset package-windows, mingw-w64)
 #   orvquote_<version>_amd64.deb          the Debian package    } preset package-linux
-#   orvquote-<version>-linux-x86_64.tar.gz the same tree       }
+#   orvquote-bridge_<version>_amd64.deb   quote_bridge, apart   }
+#   orvquote-<version>-linux-x86_64.tar.gz the same tree, both  }
 # The checks: every package holds what it must; the DLL imports system DLLs only and carries
 # its version resource; the programs print the version; the minimal example builds from the
 # unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP) and shows quotes
@@ -14,7 +15,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 . scripts/lib/packages.sh
-ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev
+ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev \
+    libhiredis-dev
 
 out=$root/build/packages
 work=$(mktemp -d)
@@ -45,6 +47,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package-linux/CMake
 zip=$out/orvquote-$version-win64.zip
 deb=$out/orvquote_${version}_amd64.deb
 tgz=$out/orvquote-$version-linux-x86_64.tar.gz
+# quote_bridge ships apart, with the hiredis dependency (cmake/orvq_packaging.cmake).
+bridge_deb=$out/orvquote-bridge_${version}_amd64.deb
 ls -l "$out"
 
 # require LISTING PREFIX ENTRY...: every entry (an extended regex after PREFIX) is in LISTING.
@@ -72,7 +76,16 @@ linux_files=(include/orv_quote_api.h 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/libo
     'lib/[^/]+/cmake/OrvQuote/OrvQuoteConfig\.cmake' 'lib/[^/]+/pkgconfig/orvquote\.pc'
     bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp)
 require "$work/deb.txt" ./usr/ "${linux_files[@]}"
-require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}"
+require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}" bin/quote_bridge
+dpkg-deb -c "$bridge_deb" | awk '{ print $6 }' >"$work/bridge.txt"
+require "$work/bridge.txt" ./usr/ bin/quote_bridge
+! grep -q quote_bridge "$work/deb.txt" || fail "the library's .deb holds quote_bridge"
+bridge_depends=$(dpkg-deb -f "$bridge_deb" Depends)
+echo "orvquote-bridge depends on: $bridge_depends"
+for need in "orvquote (= $version)" libhiredis; do
+    grep -qF "$need" <<<"$bridge_depends" || fail "orvquote-bridge does not depend on $need"
+done
+! dpkg-deb -f "$deb" Depends | grep -q hiredis || fail "the library's .deb depends on hiredis"
 
 phase "unpacking"
 cmake -E chdir "$work" cmake -E tar xf "$zip"
@@ -196,11 +209,12 @@ else
         DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@" \
             >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get $*"; }
     }
-    apt install "$deb"
-    dpkg -L orvquote >"$work/installed.txt"
+    apt install "$deb" "$bridge_deb"
+    dpkg -L orvquote orvquote-bridge >"$work/installed.txt"
     said=$(pkg-config --modversion orvquote)
     echo "installed; pkg-config --modversion orvquote: $said"
-    apt remove --purge orvquote
+    /usr/bin/quote_bridge --help | grep -q '^Usage: quote_bridge' || fail "quote_bridge does not run"
+    apt remove --purge orvquote orvquote-bridge
     [ "$said" = "$version" ] || fail "pkg-config --modversion orvquote says '$said'"
     # Every file is gone, and every folder that was the package's own.
     left=$(while read -r path; do
@@ -209,11 +223,13 @@ else
         fi
     done <"$work/installed.txt")
     [ -z "$left" ] || fail "left behind after removal: $left"
-    if dpkg-query -W -f='${Status}' orvquote 2>/dev/null | grep -q 'ok installed'; then
-        fail "orvquote is still installed after its removal"
-    fi
+    for package in orvquote orvquote-bridge; do
+        if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+            fail "$package is still installed after its removal"
+        fi
+    done
     echo "removed; nothing of it is left"
     flock -u 9
 fi
 
-phase "done: $(basename "$zip") $(basename "$deb") $(basename "$tgz") in build/packages"
+phase "done: $(basename "$zip") $(basename "$deb") $(basename "$bridge_deb") $(basename "$tgz") in build/packages"
