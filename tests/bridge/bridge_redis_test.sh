@@ -196,11 +196,21 @@ refusals)
     expect 1 "refused PING: NOAUTH" env -u ORVQ_REDIS_PASSWORD "$b" "${on[@]}"
     expect 1 "refused the login: WRONGPASS" env ORVQ_REDIS_PASSWORD=wrong "$b" "${on[@]}"
     expect 1 "login failed" env ORVQ_REDIS_PASSWORD=s3cret "$b" "${on[@]}"
+    # An ACL user that may only add to its own keys, as docs/bridge.md suggests, is enough.
+    redis-cli -p "$redis_port" -a s3cret --no-auth-warning \
+        ACL SETUSER bridge on '>pw' '~t:*' +xadd +ping >/dev/null
+    expect 1 "refused the login: WRONGPASS" env ORVQ_REDIS_PASSWORD=s3cret "$b" "${on[@]}" \
+        --redis-user bridge
+    expect 1 "login failed" env ORVQ_REDIS_PASSWORD=pw "$b" "${on[@]}" --redis-user bridge \
+        --prefix t
+    written=$(redis-cli -p "$redis_port" -a s3cret --no-auth-warning --raw XRANGE t:events - + |
+        grep -xE 'started|stopped' | paste -sd' ')
+    [ "$written" = "started stopped" ] || fail "the ACL user wrote '$written' to t:events"
     kill -INT "$sim_pid"
     wait "$sim_pid" || true
     sim_pid=
     expect 1 "cannot connect to 127.0.0.1:$sim_port" env ORVQ_REDIS_PASSWORD=s3cret "$b" "${on[@]}"
-    echo "refused with a message: bad options, no Redis, Redis passwords, no server, a refused login"
+    echo "refused with a message: bad options, no Redis, Redis passwords and ACL users, no server, a refused login"
     ;;
 *)
     fail "unknown mode"
