@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iterator>
 
 namespace {
 
@@ -71,29 +70,14 @@ std::string bridge_options::redis_address() const {
 
 std::string parse_bridge_options(int argc, const char* const* argv, const char* password,
                                  bridge_options& o) {
-    const char* const valued[] = {"--redis",  "--redis-user", "--prefix",
-                                  "--maxlen", "--queue",      "--status"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--all") {
-            o.session.all = true;
-        } else if (is_session_option(arg) ||
-                   std::find(std::begin(valued), std::end(valued), arg) != std::end(valued)) {
-            if (i + 1 >= argc) return arg + " wants a value";
-            const std::string value = argv[++i];
-            std::string error = take_session_option(arg, value, o.session);
-            if (error.empty()) error = take_bridge_option(arg, value, o);
-            if (!error.empty()) return error;
-        } else if (arg.rfind("-", 0) == 0) {
-            return "unknown option " + arg;
-        } else {
-            o.session.symbols.push_back(arg);
-        }
-    }
+    const std::string error = parse_command_line(
+        argc, argv, {"--redis", "--redis-user", "--prefix", "--maxlen", "--queue", "--status"},
+        [&o](const std::string& arg, const std::string& value) {
+            return take_bridge_option(arg, value, o);
+        },
+        o.session, o.help);
     if (password != nullptr) o.redis_password = password;
-    if (o.help) return {};
+    if (o.help || !error.empty()) return error;
     if (!o.redis_user.empty() && o.redis_password.empty()) {
         return std::string("--redis-user wants the password in ") + redis_password_variable;
     }

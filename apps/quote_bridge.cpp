@@ -13,6 +13,7 @@
 
 #include "bridge_options.h"
 #include "bridge_publisher.h"
+#include "command_line.h"
 #include "orv_quote_api.h"
 #include "quote_session.h"
 
@@ -24,24 +25,8 @@ extern "C" void on_signal(int) {
     g_stop.store(true);
 }
 
-const char* describe(session_event event) {
-    switch (event) {
-        case session_event::logged_in:
-            return "logged in to the quote server";
-        case session_event::connection_lost:
-            return "the connection to the quote server was lost; the library reconnects";
-        case session_event::connection_restored:
-            return "connected and logged in again; registrations are being restored";
-        case session_event::registrations_restored:
-            return "every registration has been answered again";
-        case session_event::session_ended:
-            return "the login on the new connection was refused; the bridge stops";
-    }
-    return "";
-}
-
 stream_event session_entry(session_event event, int count) {
-    stream_event entry{session_event_name(event), wall_clock_ns(), describe(event), {}};
+    stream_event entry{session_event_name(event), wall_clock_ns(), session_event_text(event), {}};
     if (event == session_event::registrations_restored) {
         entry.numbers.emplace_back("symbols", static_cast<std::uint64_t>(count));
     }
@@ -157,14 +142,8 @@ int main(int argc, char** argv) {
     bridge_options options;
     const std::string error =
         parse_bridge_options(argc, argv, std::getenv(redis_password_variable), options);
-    if (options.help) {
-        std::fputs(bridge_usage().c_str(), stdout);
-        return 0;
-    }
-    if (!error.empty()) {
-        std::fprintf(stderr, "quote_bridge: %s\nTry 'quote_bridge --help'.\n", error.c_str());
-        return 2;
-    }
+    const int status = help_or_complaint("quote_bridge", options.help, bridge_usage(), error);
+    if (status >= 0) return status;
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     return bridge(options);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "orv_quote_api.h"
 #include "platform/console.h"
 #include "quote_recorder_csv.h"
@@ -80,33 +81,19 @@ std::string check(recorder_options& o) {
 
 // The options, or an error text.
 std::string parse(int argc, char** argv, recorder_options& o) {
-    const char* const valued[] = {"--out", "--csv", "--print", "--to-csv"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--all") {
-            o.session.all = true;
-        } else if (is_session_option(arg) ||
-                   std::find(std::begin(valued), std::end(valued), arg) != std::end(valued)) {
-            if (i + 1 >= argc) return arg + " wants a value";
-            const std::string value = argv[++i];
-            const std::string error = take_session_option(arg, value, o.session);
-            if (!error.empty()) return error;
-            if (arg == "--out") o.out = value;
-            if (arg == "--csv") o.csv = value;
-            if (arg == "--print") {
-                o.print = true;
-                o.capture = value;
-            }
-            if (arg == "--to-csv") o.to_csv = value;
-        } else if (arg.rfind("-", 0) == 0) {
-            return "unknown option " + arg;
-        } else {
-            o.session.symbols.push_back(arg);
+    const auto take = [&o](const std::string& arg, const std::string& value) {
+        if (arg == "--out") o.out = value;
+        if (arg == "--csv") o.csv = value;
+        if (arg == "--print") {
+            o.print = true;
+            o.capture = value;
         }
-    }
-    return o.help ? std::string() : check(o);
+        if (arg == "--to-csv") o.to_csv = value;
+        return std::string();
+    };
+    const std::string error = parse_command_line(
+        argc, argv, {"--out", "--csv", "--print", "--to-csv"}, take, o.session, o.help);
+    return o.help || !error.empty() ? error : check(o);
 }
 
 void print_status(const session_sink& sink, const recorder_writer& writer,
@@ -217,16 +204,10 @@ int record(const recorder_options& o) {
 int main(int argc, char** argv) {
     recorder_options options;
     const std::string error = parse(argc, argv, options);
-    if (options.help) {
-        std::fputs(usage_head, stdout);
-        std::fputs(session_usage, stdout);
-        std::fputs(usage_tail, stdout);
-        return 0;
-    }
-    if (!error.empty()) {
-        std::fprintf(stderr, "quote_recorder: %s\nTry 'quote_recorder --help'.\n", error.c_str());
-        return 2;
-    }
+    const int status =
+        help_or_complaint("quote_recorder", options.help,
+                          std::string(usage_head) + session_usage + usage_tail, error);
+    if (status >= 0) return status;
     if (!options.capture.empty()) {
         return read_capture(options.capture, options.print, options.to_csv);
     }

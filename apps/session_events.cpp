@@ -16,20 +16,37 @@ bool starts_with(const char* text, const char* prefix) {
 
 }  // namespace
 
+namespace {
+
+// Each event's name and text, in the order of the enumeration.
+struct event_words {
+    const char* name;
+    const char* text;
+};
+constexpr event_words words[] = {
+    {"logged_in", "logged in to the quote server"},
+    {"connection_lost", "the connection to the quote server was lost; the library reconnects"},
+    {"connection_restored", "connected and logged in again; registrations are being restored"},
+    {"registrations_restored", "every registration has been answered again"},
+    {"session_ended", "the login on the new connection was refused; the session is over"},
+};
+
+static_assert(sizeof words / sizeof words[0] ==
+                  static_cast<std::size_t>(session_event::session_ended) + 1,
+              "a name and a text for every event");
+
+const event_words& words_of(session_event event) {
+    return words[static_cast<std::size_t>(event)];
+}
+
+}  // namespace
+
 const char* session_event_name(session_event event) {
-    switch (event) {
-        case session_event::logged_in:
-            return "logged_in";
-        case session_event::connection_lost:
-            return "connection_lost";
-        case session_event::connection_restored:
-            return "connection_restored";
-        case session_event::registrations_restored:
-            return "registrations_restored";
-        case session_event::session_ended:
-            return "session_ended";
-    }
-    return "unknown";
+    return words_of(event).name;
+}
+
+const char* session_event_text(session_event event) {
+    return words_of(event).text;
 }
 
 void session_events::tell(session_event event, int count) {

@@ -17,8 +17,10 @@ enum class session_event {
     session_ended,           // the library gave up: the login on the new connection was refused
 };
 
-// The event's name as the programs write it ("logged_in", "connection_lost", ...).
+// The event's name as the programs write it ("logged_in", "connection_lost", ...), and a
+// sentence saying what happened.
 const char* session_event_name(session_event event);
+const char* session_event_text(session_event event);
 
 // Library threads call the on_ operations, any of them at the same time. m_lock guards the
 // counts and is held while `emit` runs, so that events leave in the order they happened;

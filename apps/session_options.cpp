@@ -1,5 +1,7 @@
 #include "session_options.h"
 
+#include <algorithm>
+
 #include "command_line.h"
 
 const char* const session_usage =
@@ -12,6 +14,8 @@ const char* const session_usage =
 std::string session_options::server_address() const {
     return server_ip + ":" + std::to_string(server_port);
 }
+
+namespace {
 
 bool is_session_option(const std::string& arg) {
     return arg == "--server" || arg == "--user" || arg == "--password" || arg == "--seconds";
@@ -27,6 +31,32 @@ std::string take_session_option(const std::string& arg, const std::string& value
     }
     if (arg == "--user") o.user = value;
     if (arg == "--password") o.password = value;
+    return {};
+}
+
+}  // namespace
+
+std::string parse_command_line(int argc, const char* const* argv,
+                               const std::vector<std::string>& valued, const take_option_fn& take,
+                               session_options& o, bool& help) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool own = std::find(valued.begin(), valued.end(), arg) != valued.end();
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+        } else if (arg == "--all") {
+            o.all = true;
+        } else if (own || is_session_option(arg)) {
+            if (i + 1 >= argc) return arg + " wants a value";
+            const std::string value = argv[++i];
+            const std::string error = own ? take(arg, value) : take_session_option(arg, value, o);
+            if (!error.empty()) return error;
+        } else if (arg.rfind("-", 0) == 0) {
+            return "unknown option " + arg;
+        } else {
+            o.symbols.push_back(arg);
+        }
+    }
     return {};
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,15 @@ struct session_options {
 // The --help lines of these options, for a program's usage text.
 extern const char* const session_usage;
 
-// Whether `arg` is one of the options above that take a value (--server, --user, ...).
-bool is_session_option(const std::string& arg);
+// A program's own option that takes a value: "" or what is wrong with the value.
+using take_option_fn = std::function<std::string(const std::string& arg, const std::string& value)>;
 
-// Takes the value of such an option; "" or what is wrong with it.
-std::string take_session_option(const std::string& arg, const std::string& value,
-                                session_options& o);
+// Reads the arguments after the program name: -h and --help set `help`, --all and the symbols
+// go to `o`, and an option that takes a value goes to `o` when it is one of the session's, or
+// to `take` when it is one of `valued`. "" or the first complaint; --help alone is never one.
+std::string parse_command_line(int argc, const char* const* argv,
+                               const std::vector<std::string>& valued, const take_option_fn& take,
+                               session_options& o, bool& help);
 
 // "" when the options can log in and name something to receive, else the complaint.
 std::string check_session(const session_options& o);

@@ -14,17 +14,8 @@ session_sink::session_sink(capture::capture_queue& queue, session_events::emit_f
       m_forward(std::move(on_event)),
       m_events([this](session_event event, int count) { on_session_event(event, count); }) {}
 
-template <class Change>
-void session_sink::change(Change apply) {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        apply(m_state);
-    }
-    m_changed.notify_all();
-}
-
 void session_sink::on_session_event(session_event event, int count) {
-    change([event](session_state& s) {
+    m_state.change([event](session_state& s) {
         if (event == session_event::connection_restored) ++s.reconnects;
         if (event == session_event::session_ended) s.ended = true;
     });
@@ -42,7 +33,7 @@ void session_sink::OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quo
 }
 
 void session_sink::OnLoginReply(bool success, const char* text) {
-    change([&](session_state& s) {
+    m_state.change([&](session_state& s) {
         s.login_done = true;
         s.login_ok = success;
         s.login_text = text != nullptr ? text : "";
@@ -55,28 +46,16 @@ void session_sink::OnLogText(int /*level*/, const char* text, int /*length*/) {
 }
 
 void session_sink::OnRegisterReply(int /*exchange_code*/, const char* /*symbol*/, bool success) {
-    if (success) change([](session_state& s) { ++s.registered; });
+    if (success) m_state.change([](session_state& s) { ++s.registered; });
     m_events.on_register_reply(success);
 }
 
 void session_sink::OnSymbolListReply(int exchange_code, const char* symbol, bool last) {
-    change([&](session_state& s) {
+    m_state.change([&](session_state& s) {
         if (last) {
             s.list_done = true;
         } else if (symbol != nullptr) {
             s.symbols.emplace_back(static_cast<char>(exchange_code), symbol);
         }
     });
-}
-
-session_state session_sink::state() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_state;
-}
-
-bool session_sink::wait_for(const std::function<bool(const session_state&)>& condition,
-                            int timeout_ms) const {
-    std::unique_lock<std::mutex> lock(m_lock);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                              [&] { return condition(m_state); });
 }

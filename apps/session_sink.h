@@ -6,14 +6,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "guarded_state.h"
 #include "orv_quote_api.h"
 #include "session_events.h"
 #include "capture/capture_queue.h"
@@ -31,7 +30,7 @@ struct session_state {
 };
 
 // Library threads call the On... operations. Quotes touch only the queue and an atomic count;
-// m_lock guards the state and is never held while the library is called or a quote is queued.
+// the state has a lock of its own (guarded_state), never held while a quote is queued.
 class session_sink : public OrvQuoteEventSink {
 public:
     // `on_event`, when given, gets every session event (on a library thread, see
@@ -45,23 +44,22 @@ public:
     void OnRegisterReply(int exchange_code, const char* symbol, bool success) override;
     void OnSymbolListReply(int exchange_code, const char* symbol, bool last) override;
 
-    session_state state() const;
+    session_state state() const { return m_state.copy(); }
     // Waits until `condition` holds, at most timeout_ms; its last answer. Main thread.
-    bool wait_for(const std::function<bool(const session_state&)>& condition, int timeout_ms) const;
+    bool wait_for(const std::function<bool(const session_state&)>& condition,
+                  int timeout_ms) const {
+        return m_state.wait_for(condition, timeout_ms);
+    }
 
     std::uint64_t received() const { return m_received.load(); }
 
 private:
-    template <class Change>
-    void change(Change apply);
     void on_session_event(session_event event, int count);
 
     capture::capture_queue& m_queue;
     const session_events::emit_fn m_forward;
     std::atomic<std::uint64_t> m_received{0};
-    mutable std::mutex m_lock;
-    mutable std::condition_variable m_changed;
-    session_state m_state;
+    guarded_state<session_state> m_state;
     session_events m_events;  // last: it calls on_session_event, which uses the members above
 };
 

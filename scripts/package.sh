@@ -15,6 +15,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 . scripts/lib/packages.sh
+. scripts/lib/sim.sh
 ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev \
     libhiredis-dev
 
@@ -134,12 +135,7 @@ start_sim() {
     : >"$log"
     "$@" --port 0 --rate 20 2>"$log" &
     sim_pid=$!
-    for _ in $(seq 300); do
-        sim_port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log")
-        [ -z "$sim_port" ] || return 0
-        kill -0 "$sim_pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    sim_port=$(sim_port_of "$log" "$sim_pid") && return 0
     cat "$log" >&2
     fail "the simulator did not start: $*"
 }

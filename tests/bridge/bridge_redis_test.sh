@@ -17,6 +17,7 @@ mode=$1
 work_root=$2
 bin=$3
 . "$(dirname "$0")/../../scripts/lib/redis.sh"
+. "$(dirname "$0")/../../scripts/lib/sim.sh"
 capture=$work_root/bridge_capture.oqcap
 
 fail() {
@@ -46,13 +47,7 @@ start_sim() {
     local log=$work/sim.log
     "$bin/oqs_sim" --port 0 "$@" 2>"$log" &
     sim_pid=$!
-    for _ in $(seq 200); do
-        sim_port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log")
-        [ -z "$sim_port" ] || return 0
-        kill -0 "$sim_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    fail "oqs_sim $* did not start: $(cat "$log")"
+    sim_port=$(sim_port_of "$log" "$sim_pid") || fail "oqs_sim $* did not start: $(cat "$log")"
 }
 
 # Starts the bridge with the given options against the simulator and Redis, a status line
