@@ -123,10 +123,11 @@ roundtrip)
         fail "events: $(cat "$work/events.txt")"
     ;;
 restart)
-    # A queue of 100 quotes overflows while Redis is away, so that drops happen and are counted.
+    # The capture's 2 s replayed in 4, so that Redis goes away while quotes flow; a queue of 100
+    # quotes overflows meanwhile, so that drops happen and are counted.
     quotes=$(quotes_in_capture)
     start_redis "$work/redis"
-    start_sim --replay "$capture" --speed 1
+    start_sim --replay "$capture" --speed 0.5
     start_bridge --all --queue 100
     wait_status " [1-9][0-9]* published "
     port=$redis_port
