@@ -1,8 +1,9 @@
-// Internal to the example programs: the command-line values quote_demo and quote_recorder
-// share, parsed the same way. Plain functions; any thread.
+// Internal to the programs we ship: the command-line values quote_demo, quote_recorder and
+// quote_bridge share, parsed the same way. Plain functions; any thread.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -31,4 +32,18 @@ inline bool parse_positive(const std::string& text, double& out) {
     }
     out = value;
     return true;
+}
+
+// Where a program's command line ends it: with its --help text on standard output (status 0),
+// or with the complaint and a pointer to --help on standard error (status 2). -1: neither, the
+// program goes on.
+inline int help_or_complaint(const char* program, bool help, const std::string& usage,
+                             const std::string& error) {
+    if (help) {
+        std::fputs(usage.c_str(), stdout);
+        return 0;
+    }
+    if (error.empty()) return -1;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, error.c_str(), program);
+    return 2;
 }

@@ -6,11 +6,6 @@
 
 namespace {
 
-// The library reports a reconnect in two log lines: the lost connection while its worker runs,
-// then the worker's successful login on the new one.
-constexpr const char* lost_line = "[on_cache_callback] EVENT_REMOTE_DISCONNECT,thd_is_run:1";
-constexpr const char* relogin_line = "relogin success";
-
 // Enough for a long run; later quotes are counted but not timed.
 constexpr std::size_t max_latency_samples = 1000000;
 constexpr std::size_t max_log_lines = 2000;
@@ -87,19 +82,25 @@ void quote_board::OnQuote(int /*exchange_code*/, const OrvMarketDepthQuoteData* 
     changed();
 }
 
-void quote_board::OnLogText(int /*level*/, const char* text, int length) {
-    const std::string line(text, static_cast<std::size_t>(length > 0 ? length : 0));
+void quote_board::on_session_event(session_event event) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (line.find(lost_line) != std::string::npos) {
-            m_lost_with_worker = true;
-            m_state.reconnecting = true;
-        } else if (m_lost_with_worker && line.find(relogin_line) != std::string::npos) {
-            m_lost_with_worker = false;
+        if (event == session_event::connection_lost) m_state.reconnecting = true;
+        if (event == session_event::connection_restored) {
             m_state.reconnecting = false;
             ++m_state.reconnects;
         }
-        if (m_keep_log && m_log_lines.size() < max_log_lines) m_log_lines.push_back(line);
+    }
+    changed();
+}
+
+void quote_board::OnLogText(int /*level*/, const char* text, int length) {
+    m_events.on_log_line(text);
+    if (!m_keep_log || text == nullptr) return;
+    const std::string line(text, static_cast<std::size_t>(length > 0 ? length : 0));
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_log_lines.size() < max_log_lines) m_log_lines.push_back(line);
     }
     changed();
 }

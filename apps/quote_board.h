@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "orv_quote_api.h"
+#include "session_events.h"
 
 // One line of the live table, in the field convention of docs/quote-fields.md.
 struct quote_row {
@@ -70,12 +71,14 @@ public:
 
 private:
     void changed();
+    void on_session_event(session_event event);
 
     const bool m_keep_log;
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;
     board_state m_state;
-    bool m_lost_with_worker = false;  // a lost connection the worker is reconnecting
     std::vector<std::string> m_log_lines;
     std::vector<double> m_latencies;
+    // Tells reconnects from the library's log lines; last, as it calls on_session_event.
+    session_events m_events{[this](session_event event, int) { on_session_event(event); }};
 };

@@ -19,8 +19,8 @@
 #include "platform/console.h"
 #include "quote_recorder_csv.h"
 #include "quote_recorder_offline.h"
-#include "quote_recorder_sink.h"
 #include "quote_recorder_writer.h"
+#include "quote_session.h"
 #include "capture/capture_queue.h"
 #include "capture/capture_writer.h"
 
@@ -32,8 +32,6 @@ extern "C" void on_signal(int) {
     g_stop.store(true);
 }
 
-using steady = std::chrono::steady_clock;
-
 // Quotes the hand-over holds for the writer (about 12 MB, twice: the writer works on the
 // other half), a few hundred milliseconds of the fastest stream a server sends, before a
 // stalled disk costs quotes.
@@ -41,13 +39,7 @@ constexpr std::size_t queue_capacity = 32768;
 constexpr int status_every_s = 5;
 
 struct recorder_options {
-    std::string server_ip = "127.0.0.1";
-    std::uint16_t server_port = 7100;
-    std::string user = "demo";
-    std::string password = "demo";
-    double seconds = 0;  // 0: until Ctrl-C
-    bool all = false;
-    std::vector<std::string> symbols;
+    session_options session;
     std::string out;
     std::string csv;
     std::string capture;  // a capture to read instead of recording
@@ -56,18 +48,14 @@ struct recorder_options {
     bool help = false;
 };
 
-constexpr const char* usage =
+constexpr const char* usage_head =
     "Usage: quote_recorder [options] --out FILE.oqcap (--all | SYMBOL ...)\n"
     "       quote_recorder --print FILE.oqcap\n"
     "       quote_recorder --to-csv FILE.csv FILE.oqcap\n"
     "Records every quote of the symbols named (or of every listed symbol) to a capture file\n"
     "until Ctrl-C or --seconds; oqs_sim --replay FILE.oqcap serves it again.\n"
-    "\n"
-    "  --server IP:PORT   the quote server (default 127.0.0.1:7100)\n"
-    "  --user NAME        user id (default demo)\n"
-    "  --password TEXT    password (default demo); only its MD5 digest is sent\n"
-    "  --seconds N        stop after N seconds (default: run until Ctrl-C)\n"
-    "  --all              register every symbol the server lists\n"
+    "\n";
+constexpr const char* usage_tail =
     "  --out FILE         the capture to write (replaced if it exists)\n"
     "  --csv FILE         also write every quote as a CSV row\n"
     "  --print FILE       sum up a capture: quotes, and per symbol count, first and last time\n"
@@ -78,123 +66,37 @@ constexpr const char* usage =
     "(a recorder stopped while writing it); everything before that record was read.\n";
 
 std::string check(recorder_options& o) {
+    const std::vector<std::string>& named = o.session.symbols;
     if (o.print || !o.to_csv.empty()) {
         // The capture is --print's, or the one file named after --to-csv.
-        if (o.capture.empty() && o.symbols.size() == 1) o.capture = o.symbols.front();
+        if (o.capture.empty() && named.size() == 1) o.capture = named.front();
         if (o.capture.empty()) return "--to-csv wants FILE.csv and then the capture to convert";
-        const bool named_after = o.symbols.size() == 1 && o.symbols.front() == o.capture;
-        if (!o.symbols.empty() && !named_after) return "one capture at a time";
+        const bool named_after = named.size() == 1 && named.front() == o.capture;
+        if (!named.empty() && !named_after) return "one capture at a time";
         return {};
     }
-    if (o.user.size() > 15) return "--user: at most 15 characters";
-    if (o.password.size() > 32) return "--password: at most 32 characters";
     if (o.out.empty()) return "--out FILE.oqcap names the capture to write";
-    if (!o.all && o.symbols.empty()) return "name the symbols to record, or --all";
-    return {};
+    return check_session(o.session);
 }
 
 // The options, or an error text.
 std::string parse(int argc, char** argv, recorder_options& o) {
-    const char* const valued[] = {"--server", "--user", "--password", "--seconds",
-                                  "--out",    "--csv",  "--print",    "--to-csv"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--all") {
-            o.all = true;
-        } else if (std::find(std::begin(valued), std::end(valued), arg) != std::end(valued)) {
-            if (i + 1 >= argc) return arg + " wants a value";
-            const std::string value = argv[++i];
-            if (arg == "--server" && !parse_server(value, o.server_ip, o.server_port)) {
-                return "--server wants IP:PORT";
-            }
-            if (arg == "--seconds" && !parse_positive(value, o.seconds)) {
-                return "--seconds wants a positive number";
-            }
-            if (arg == "--user") o.user = value;
-            if (arg == "--password") o.password = value;
-            if (arg == "--out") o.out = value;
-            if (arg == "--csv") o.csv = value;
-            if (arg == "--print") {
-                o.print = true;
-                o.capture = value;
-            }
-            if (arg == "--to-csv") o.to_csv = value;
-        } else if (arg.rfind("-", 0) == 0) {
-            return "unknown option " + arg;
-        } else {
-            o.symbols.push_back(arg);
+    const auto take = [&o](const std::string& arg, const std::string& value) {
+        if (arg == "--out") o.out = value;
+        if (arg == "--csv") o.csv = value;
+        if (arg == "--print") {
+            o.print = true;
+            o.capture = value;
         }
-    }
-    return o.help ? std::string() : check(o);
-}
-
-double seconds_since(steady::time_point start) {
-    return std::chrono::duration<double>(steady::now() - start).count();
-}
-
-std::int64_t now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// Registers what was asked for among what the server lists; the number registered.
-int register_wanted(OrvQuoteApi* api, const recorder_options& o, const recorder_state& state) {
-    int count = 0;
-    for (const auto& listed : state.symbols) {
-        const bool wanted = o.all || std::find(o.symbols.begin(), o.symbols.end(), listed.second) !=
-                                         o.symbols.end();
-        if (!wanted) continue;
-        api->RegisterSymbol(listed.first, listed.second.c_str());
-        ++count;
-    }
-    for (const std::string& name : o.symbols) {
-        const bool listed = std::any_of(state.symbols.begin(), state.symbols.end(),
-                                        [&](const auto& s) { return s.second == name; });
-        if (!listed)
-            std::fprintf(stderr, "quote_recorder: %s is not in the server's list\n", name.c_str());
-    }
-    return count;
-}
-
-// Connects, logs in and fetches the symbol list; false (with the reason printed) when that
-// fails.
-bool log_in(OrvQuoteApi* api, recorder_sink& sink, const recorder_options& o,
-            const std::string& address) {
-    OqsTcpInfo server;
-    std::snprintf(server.ServerIp, sizeof server.ServerIp, "%s", o.server_ip.c_str());
-    server.ServerPort = o.server_port;
-    if (!api->ConnServer(server, &sink)) {
-        std::fprintf(stderr, "quote_recorder: cannot connect to %s\n", address.c_str());
-        return false;
-    }
-    OrvLoginInfo login;
-    std::snprintf(login.UserId, sizeof login.UserId, "%s", o.user.c_str());
-    std::snprintf(login.Password, sizeof login.Password, "%s", o.password.c_str());
-    api->LoginToOqs(login);
-    // The library reports the login once the symbol list is in, or gives up after 5 s.
-    const auto wait = [&](bool (*done)(const recorder_state&), int timeout_ms) {
-        const auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
-        while (!g_stop.load() && steady::now() < deadline) {
-            if (sink.wait_for(done, 200)) return true;
-        }
-        return false;
+        if (arg == "--to-csv") o.to_csv = value;
+        return std::string();
     };
-    if (!wait([](const recorder_state& s) { return s.login_done; }, 15000)) {
-        if (!g_stop.load()) std::fprintf(stderr, "quote_recorder: no answer to the login\n");
-        return false;
-    }
-    if (!sink.state().login_ok) {
-        std::fprintf(stderr, "quote_recorder: login failed: %s\n", sink.state().login_text.c_str());
-        return false;
-    }
-    api->QuerySymbolList();
-    return wait([](const recorder_state& s) { return s.list_done; }, 10000);
+    const std::string error = parse_command_line(
+        argc, argv, {"--out", "--csv", "--print", "--to-csv"}, take, o.session, o.help);
+    return o.help || !error.empty() ? error : check(o);
 }
 
-void print_status(const recorder_sink& sink, const recorder_writer& writer,
+void print_status(const session_sink& sink, const recorder_writer& writer,
                   const capture::capture_queue& queue, double elapsed, std::uint64_t& last_count,
                   double& last_time) {
     const std::uint64_t count = sink.received();
@@ -209,7 +111,7 @@ void print_status(const recorder_sink& sink, const recorder_writer& writer,
     last_time = elapsed;
 }
 
-void print_summary(const recorder_sink& sink, const recorder_writer& writer,
+void print_summary(const session_sink& sink, const recorder_writer& writer,
                    const capture::capture_queue& queue, const recorder_options& o, double elapsed) {
     const std::uint64_t written = writer.written();
     std::printf("\n== summary\nquotes recorded: %llu in %.1f s (%.1f per second) to %s (%.1f MB)\n",
@@ -230,7 +132,7 @@ std::unique_ptr<recorder_writer> start_writing(const recorder_options& o,
                                                const std::string& address,
                                                capture::capture_queue& queue,
                                                capture::capture_writer& capture, csv_file& csv) {
-    if (!capture.open(o.out, {capture::capture_version, now_ns(), address})) {
+    if (!capture.open(o.out, {capture::capture_version, wall_clock_ns(), address})) {
         std::fprintf(stderr, "quote_recorder: %s\n", capture.error().c_str());
         return nullptr;
     }
@@ -244,28 +146,22 @@ std::unique_ptr<recorder_writer> start_writing(const recorder_options& o,
 }
 
 // Until Ctrl-C, the end of --seconds or a failed write, with a status line now and then.
-void keep_recording(const recorder_options& o, const recorder_sink& sink,
+void keep_recording(const recorder_options& o, const session_sink& sink,
                     const recorder_writer& writer, const capture::capture_queue& queue,
                     steady::time_point start) {
-    const bool terminal = platform::stdout_is_terminal();
     std::uint64_t last_count = 0;
-    double last_time = 0, next_status = status_every_s;
-    // The handler only sets the flag, so this thread looks at it a few times a second.
-    while (!g_stop.load() && !writer.failed() &&
-           (o.seconds <= 0 || seconds_since(start) < o.seconds)) {
-        sink.wait_for([](const recorder_state&) { return false; }, 200);
-        if (terminal && seconds_since(start) >= next_status) {
-            print_status(sink, writer, queue, seconds_since(start), last_count, last_time);
-            next_status += status_every_s;
-        }
-    }
+    double last_time = 0;
+    wait_for_end(
+        sink, o.session, g_stop, start, [&] { return writer.failed(); },
+        platform::stdout_is_terminal() ? status_every_s : 0,
+        [&](double elapsed) { print_status(sink, writer, queue, elapsed, last_count, last_time); });
 }
 
 int record(const recorder_options& o) {
-    const std::string address = o.server_ip + ":" + std::to_string(o.server_port);
+    const std::string address = o.session.server_address();
     const steady::time_point start = steady::now();
     capture::capture_queue queue(queue_capacity);
-    recorder_sink sink(queue);
+    session_sink sink(queue);
     capture::capture_writer capture;
     csv_file csv;
     std::unique_ptr<recorder_writer> writer;
@@ -274,8 +170,16 @@ int record(const recorder_options& o) {
     // The files are opened once the server has answered, so that a server that cannot be
     // reached leaves an earlier capture of the same name alone; and before the registrations,
     // so that the first quote finds the writer running.
-    if (log_in(api, sink, o, address)) writer = start_writing(o, address, queue, capture, csv);
-    const bool recording = writer && register_wanted(api, o, sink.state()) > 0;
+    const std::string error = log_in(api, sink, o.session, g_stop);
+    if (!error.empty()) std::fprintf(stderr, "quote_recorder: %s\n", error.c_str());
+    if (error.empty() && !g_stop.load()) {
+        writer = start_writing(o, address, queue, capture, csv);
+    }
+    std::vector<std::string> unlisted;
+    const bool recording = writer && register_wanted(api, o.session, sink.state(), unlisted) > 0;
+    for (const std::string& name : unlisted) {
+        std::fprintf(stderr, "quote_recorder: %s is not in the server's list\n", name.c_str());
+    }
     if (writer && !recording) std::fprintf(stderr, "quote_recorder: nothing to record\n");
     if (recording) {
         std::printf("recording from %s to %s; Ctrl-C stops\n", address.c_str(), o.out.c_str());
@@ -300,14 +204,10 @@ int record(const recorder_options& o) {
 int main(int argc, char** argv) {
     recorder_options options;
     const std::string error = parse(argc, argv, options);
-    if (options.help) {
-        std::fputs(usage, stdout);
-        return 0;
-    }
-    if (!error.empty()) {
-        std::fprintf(stderr, "quote_recorder: %s\nTry 'quote_recorder --help'.\n", error.c_str());
-        return 2;
-    }
+    const int status =
+        help_or_complaint("quote_recorder", options.help,
+                          std::string(usage_head) + session_usage + usage_tail, error);
+    if (status >= 0) return status;
     if (!options.capture.empty()) {
         return read_capture(options.capture, options.print, options.to_csv);
     }

@@ -26,9 +26,18 @@ bool capture_queue::take_all(std::vector<capture_record>& out) {
     out.clear();
     if (out.capacity() < m_capacity) out.reserve(m_capacity);
     std::unique_lock<std::mutex> lock(m_lock);
-    m_ready.wait(lock, [this] { return m_closed || !m_pending.empty(); });
+    m_ready.wait(lock, [this] { return m_closed || m_woken || !m_pending.empty(); });
+    m_woken = false;
     m_pending.swap(out);
-    return !out.empty();
+    return !out.empty() || !m_closed;
+}
+
+void capture_queue::wake() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_woken = true;
+    }
+    m_ready.notify_all();
 }
 
 void capture_queue::close() {

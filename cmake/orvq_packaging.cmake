@@ -58,5 +58,21 @@ package and pkg-config file, with the quote_demo program and the oqs_sim quote s
     # The package's own library satisfies the programs' need for it.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
     set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/orvq_deb_pc_prefix.cmake)
+    # quote_bridge (installed as the component "bridge") is the one program that links hiredis:
+    # it ships in a Debian package of its own, orvquote-bridge, which depends on the library's
+    # package and on hiredis, so that installing the library pulls in nothing more. The .tar.gz
+    # holds both.
+    if(TARGET quote_bridge)
+        set(CPACK_DEB_COMPONENT_INSTALL ON)
+        set(CPACK_COMPONENTS_ALL Unspecified bridge)
+        set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME orvquote)
+        set(CPACK_DEBIAN_BRIDGE_PACKAGE_NAME orvquote-bridge)
+        set(CPACK_DEBIAN_BRIDGE_PACKAGE_SECTION net)
+        set(CPACK_DEBIAN_BRIDGE_PACKAGE_DEPENDS "orvquote (= ${PROJECT_VERSION})")
+        set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+        set(CPACK_COMPONENT_BRIDGE_DESCRIPTION
+            "quote_bridge publishes every quote of one quote server login into Redis Streams, \
+one stream per symbol, for any number of readers on any machine.")
+    endif()
 endif()
 include(CPack)

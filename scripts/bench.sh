@@ -84,6 +84,11 @@ echo
 echo "== replay at full speed against the flood sender (one plain receiver for both)"
 "$build/bin/replay_bench" "${e2e_args[@]}"
 
+# The bridge's throughput and latency into a Redis of its own; "skipped" without redis-server.
+echo
+echo "== quote_bridge into a local Redis (bench/bridge/bridge_bench.sh)"
+bench/bridge/bridge_bench.sh "$build" "${e2e_args[@]}"
+
 echo
 echo "== Python: batches() during a flood, against the C++ sink (same sender, same run)"
 ORVQUOTE_LIBRARY=$build/lib/liborvquote.so.1 PYTHONPATH=$root/python /usr/bin/python3 \

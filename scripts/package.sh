@@ -2,7 +2,8 @@
 # Builds the packages into build/packages and checks them the way a user meets them:
 #   orvquote-<version>-win64.zip          the Windows SDK (preset package-windows, mingw-w64)
 #   orvquote_<version>_amd64.deb          the Debian package    } preset package-linux
-#   orvquote-<version>-linux-x86_64.tar.gz the same tree       }
+#   orvquote-bridge_<version>_amd64.deb   quote_bridge, apart   }
+#   orvquote-<version>-linux-x86_64.tar.gz the same tree, both  }
 # The checks: every package holds what it must; the DLL imports system DLLs only and carries
 # its version resource; the programs print the version; the minimal examples, C++ and C, build
 # from the unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP, the C one
@@ -16,8 +17,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 . scripts/lib/packages.sh
+. scripts/lib/sim.sh
 ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev \
-    llvm clang libc++-14-dev libc++abi-14-dev
+    llvm clang libc++-14-dev libc++abi-14-dev libhiredis-dev
 
 out=$root/build/packages
 work=$(mktemp -d)
@@ -48,6 +50,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package-linux/CMake
 zip=$out/orvquote-$version-win64.zip
 deb=$out/orvquote_${version}_amd64.deb
 tgz=$out/orvquote-$version-linux-x86_64.tar.gz
+# quote_bridge ships apart, with the hiredis dependency (cmake/orvq_packaging.cmake).
+bridge_deb=$out/orvquote-bridge_${version}_amd64.deb
 ls -l "$out"
 
 # require LISTING PREFIX ENTRY...: every entry (an extended regex after PREFIX) is in LISTING.
@@ -78,7 +82,16 @@ linux_files=("${headers[@]}" 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/liborvquote\
     bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp
     share/doc/orvquote/examples/c/minimal_c.c share/doc/orvquote/examples/header_only/two_modes.cpp)
 require "$work/deb.txt" ./usr/ "${linux_files[@]}"
-require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}"
+require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}" bin/quote_bridge
+dpkg-deb -c "$bridge_deb" | awk '{ print $6 }' >"$work/bridge.txt"
+require "$work/bridge.txt" ./usr/ bin/quote_bridge
+! grep -q quote_bridge "$work/deb.txt" || fail "the library's .deb holds quote_bridge"
+bridge_depends=$(dpkg-deb -f "$bridge_deb" Depends)
+echo "orvquote-bridge depends on: $bridge_depends"
+for need in "orvquote (= $version)" libhiredis; do
+    grep -qF "$need" <<<"$bridge_depends" || fail "orvquote-bridge does not depend on $need"
+done
+! dpkg-deb -f "$deb" Depends | grep -q hiredis || fail "the library's .deb depends on hiredis"
 
 phase "unpacking"
 cmake -E chdir "$work" cmake -E tar xf "$zip"
@@ -132,12 +145,7 @@ start_sim() {
     : >"$log"
     "$@" --port 0 --rate 20 2>"$log" &
     sim_pid=$!
-    for _ in $(seq 300); do
-        sim_port=$(sed -nE 's/.*listening on 127\.0\.0\.1:([0-9]+).*/\1/p' "$log")
-        [ -z "$sim_port" ] || return 0
-        kill -0 "$sim_pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    sim_port=$(sim_port_of "$log" "$sim_pid") && return 0
     cat "$log" >&2
     fail "the simulator did not start: $*"
 }
@@ -247,11 +255,12 @@ else
         DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@" \
             >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get $*"; }
     }
-    apt install "$deb"
-    dpkg -L orvquote >"$work/installed.txt"
+    apt install "$deb" "$bridge_deb"
+    dpkg -L orvquote orvquote-bridge >"$work/installed.txt"
     said=$(pkg-config --modversion orvquote)
     echo "installed; pkg-config --modversion orvquote: $said"
-    apt remove --purge orvquote
+    /usr/bin/quote_bridge --help | grep -q '^Usage: quote_bridge' || fail "quote_bridge does not run"
+    apt remove --purge orvquote orvquote-bridge
     [ "$said" = "$version" ] || fail "pkg-config --modversion orvquote says '$said'"
     # Every file is gone, and every folder that was the package's own.
     left=$(while read -r path; do
@@ -260,9 +269,11 @@ else
         fi
     done <"$work/installed.txt")
     [ -z "$left" ] || fail "left behind after removal: $left"
-    if dpkg-query -W -f='${Status}' orvquote 2>/dev/null | grep -q 'ok installed'; then
-        fail "orvquote is still installed after its removal"
-    fi
+    for package in orvquote orvquote-bridge; do
+        if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+            fail "$package is still installed after its removal"
+        fi
+    done
     echo "removed; nothing of it is left"
     flock -u 9
 fi
@@ -270,4 +281,4 @@ fi
 phase "the Python package: wheels and .deb (scripts/package_python.sh)"
 scripts/package_python.sh
 
-phase "done: $(basename "$zip") $(basename "$deb") $(basename "$tgz") in build/packages"
+phase "done: $(basename "$zip") $(basename "$deb") $(basename "$bridge_deb") $(basename "$tgz") in build/packages"

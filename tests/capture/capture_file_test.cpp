@@ -137,3 +137,17 @@ TEST(CaptureQueue, OverflowIsCountedAndNeverWaitedFor) {
     EXPECT_FALSE(queue.push(record(8, "cu2506", 8)));
     EXPECT_EQ(queue.dropped(), 3u);
 }
+
+TEST(CaptureQueue, AWakeEndsTheWaitWithNothingTakenAndTheQueueStaysOpen) {
+    capture::capture_queue queue(4);
+    std::vector<capture::capture_record> batch{record(1, "cu2506", 1)};
+    std::thread taker([&] { EXPECT_TRUE(queue.take_all(batch)); });
+    queue.wake();
+    taker.join();
+    EXPECT_TRUE(batch.empty());
+    EXPECT_TRUE(queue.push(record(2, "cu2506", 2)));
+    queue.close();
+    ASSERT_TRUE(queue.take_all(batch));
+    EXPECT_EQ(batch.size(), 1u);
+    EXPECT_FALSE(queue.take_all(batch));
+}
