@@ -27,6 +27,6 @@ std::string apply_dead_peer_bound(platform::socket_t s) {
     const std::string refused =
         platform::socket_set_dead_peer_bound(s, dead_peer_options(bound_ms));
     if (refused.empty()) return "";
-    return "dead-peer bound refused by the system: " + refused +
-           "; a silent connection ends only by the system's own time-outs\n";
+    return "dead-peer bound: the system refused " + refused +
+           "; the connection goes on regardless\n";
 }
