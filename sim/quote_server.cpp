@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "sim/messages.h"
+#include "sim/sample_data.h"
 
 namespace sim {
 
@@ -274,6 +275,23 @@ std::uint64_t quote_server::send_for_session(std::size_t which, const quote_make
     if (count == 0 || !send_locked(c, c.out)) return 0;
     c.state.quotes += count;
     return count;
+}
+
+std::uint64_t quote_server::send_sample_quotes(std::size_t which, int sequence) {
+    std::vector<symbol_entry> listed;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        listed = m_script.symbols;
+    }
+    return send_for_session(which, [&](const session& state, std::string& bytes) {
+        std::uint64_t count = 0;
+        for (const symbol_entry& entry : listed) {
+            if (state.registered.count(entry.symbol) == 0) continue;
+            bytes += quote_bytes(entry.exchange_code, make_quote(entry.symbol, sequence));
+            ++count;
+        }
+        return count;
+    });
 }
 
 // ---- faults
