@@ -42,6 +42,7 @@ struct dead_peer_bound {
 // Applies every option; what the system refused, as "NAME (error N)" items joined by ", ",
 // or "" when it took them all. A refused option leaves the connection as it was.
 std::string socket_set_dead_peer_bound(socket_t s, const dead_peer_bound& bound);
+
 // One send/recv call; the result of the system call (negative on failure). A send to a
 // connection the peer has reset fails instead of raising a signal.
 int socket_send(socket_t s, const char* data, int length);

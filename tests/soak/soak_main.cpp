@@ -26,12 +26,11 @@ constexpr long warmup_cycles = 30;
 
 // Threads, descriptors (or handles) and resident KiB; -1 where the system does not tell.
 struct sample {
-    long threads = platform::process_thread_count(), fds = platform::process_handle_count();
-    long rss_kb = -1;
+    long threads = -1, fds = -1, rss_kb = -1;
 };
 
 sample take_sample() {
-    sample s;
+    sample s{platform::process_thread_count(), platform::process_handle_count()};
     std::ifstream status("/proc/self/status");
     for (std::string key; status >> key;) {
         if (key == "VmRSS:") status >> s.rss_kb;
