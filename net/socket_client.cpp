@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "net/dead_peer_bound.h"
 #include "net/winsock_counter.h"
 
 using KESTRO::TOOLS::critical_lock;
@@ -106,6 +107,9 @@ bool socket_client::connect(const std::string& server_ip, unsigned short server_
     if (ok) {
         m_connected.store(true);
         ok = platform::socket_set_nodelay(s) && platform::socket_set_linger_zero(s);
+        // Not fatal: the connection goes on with the system's own time-outs.
+        const std::string refused = ok ? apply_dead_peer_bound(s) : std::string();
+        if (!refused.empty()) log_text(refused);
     }
     if (ok) ok = start_wait_thread(s);
     leave_handle();

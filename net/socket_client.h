@@ -38,7 +38,8 @@ public:
     virtual bool is_connected();
 
     // An owner thread, not the wait thread, while no connection is open. Opens the
-    // connection (giving up after connect_timeout_ms) and starts the wait thread, which
+    // connection (giving up after connect_timeout_ms), bounds how long it may go unanswered
+    // (net/dead_peer_bound.h; a refusal is logged, not fatal) and starts the wait thread, which
     // fires EVENT_CONNECT as its first act. False, with the socket invalid and no event,
     // when any step fails.
     bool connect(const std::string& server_ip, unsigned short server_port,

@@ -2,7 +2,9 @@
 // is safe from any thread; a socket itself is used by one sending and one receiving thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -24,6 +26,23 @@ bool socket_connect(socket_t s, const char* ip, std::uint16_t port, long timeout
 bool socket_set_nodelay(socket_t s);
 // SO_LINGER on with 0 seconds: a close resets the connection at once.
 bool socket_set_linger_zero(socket_t s);
+
+// What makes a silently dead connection fail instead of waiting for the system's own
+// time-outs (a quarter of an hour for unacknowledged data on Linux): sent data that stays
+// unacknowledged for bound_ms ends the connection (TCP_USER_TIMEOUT, TCP_MAXRT), and so do
+// keep-alive probes, every interval_s after idle_s without traffic, of which `probes` in a row
+// go unanswered. Keep-alive alone is not enough: no probe goes out while sent data is
+// unacknowledged. A connection that ends so fails its next receive.
+struct dead_peer_bound {
+    long bound_ms;
+    long idle_s;
+    long interval_s;
+    int probes;
+};
+// Applies every option; what the system refused, as "NAME (error N)" items joined by ", ",
+// or "" when it took them all. A refused option leaves the connection as it was.
+std::string socket_set_dead_peer_bound(socket_t s, const dead_peer_bound& bound);
+
 // One send/recv call; the result of the system call (negative on failure). A send to a
 // connection the peer has reset fails instead of raising a signal.
 int socket_send(socket_t s, const char* data, int length);
@@ -37,8 +56,9 @@ void socket_close(socket_t s);
 
 // A listening socket on a dotted IPv4 address ("0.0.0.0": every interface; port 0 picks an
 // ephemeral one) with its port stored in *bound_port when that is not null; invalid_socket on
-// failure. On POSIX the address may be reused at once, so that a port whose listener was
-// closed can be listened on again. A backlog of 0 keeps the queue of unaccepted connections as
+// failure. The address may be reused at once, so that a port whose listener was closed can be
+// listened on again while its connections linger; a port another listener holds stays
+// refused. A backlog of 0 keeps the queue of unaccepted connections as
 // short as the system allows; negative means the system's largest.
 socket_t socket_listen(const char* ip, std::uint16_t port, std::uint16_t* bound_port,
                        int backlog = -1);
@@ -56,6 +76,16 @@ bool socket_shutdown(socket_t s, bool both);
 // The error number of the last failed socket call of this thread, as an errno value
 // (interrupted 4, bad descriptor 9, bad address 14, invalid argument 22, ...).
 int socket_last_error();
+
+// One socket of socket_poll, and on return whether it is readable: data, a pending connection
+// on a listener, or an ended or failed connection (a receive then tells which).
+struct poll_entry {
+    socket_t socket = invalid_socket;
+    bool readable = false;
+};
+// Waits until an entry is readable or timeout_ms has passed (never, when negative). Any number
+// of sockets, unlike socket_wait. The number of readable entries, 0 on time-out, -1 on failure.
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms);
 
 // A set of up to 64 sockets, the size of the Windows socket set.
 constexpr unsigned socket_set_size = 64;

@@ -6,15 +6,14 @@
 
 #include "platform/clock.h"
 #include "sim/messages.h"
+#include "sim/sample_data.h"
 
 namespace sim {
 
 namespace {
 // How long the I/O thread waits for sockets before it looks again at the listener, the
 // connection list and the stop flag, which other threads change without waking it.
-constexpr long io_wait_us = 10000;
-// The socket set holds 64 sockets; one of them is the listener.
-constexpr std::size_t max_open = platform::socket_set_size - 1;
+constexpr long io_wait_ms = 10;
 // With split writes, the pieces of one write leave this far apart, so that the client most
 // likely reads them apart instead of finding them joined again in its socket buffer.
 constexpr std::uint32_t split_pause_ms = 1;
@@ -278,6 +277,23 @@ std::uint64_t quote_server::send_for_session(std::size_t which, const quote_make
     return count;
 }
 
+std::uint64_t quote_server::send_sample_quotes(std::size_t which, int sequence) {
+    std::vector<symbol_entry> listed;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        listed = m_script.symbols;
+    }
+    return send_for_session(which, [&](const session& state, std::string& bytes) {
+        std::uint64_t count = 0;
+        for (const symbol_entry& entry : listed) {
+            if (state.registered.count(entry.symbol) == 0) continue;
+            bytes += quote_bytes(entry.exchange_code, make_quote(entry.symbol, sequence));
+            ++count;
+        }
+        return count;
+    });
+}
+
 // ---- faults
 
 bool quote_server::close(connection& c, bool reset) {
@@ -353,32 +369,28 @@ quote_server::snapshot quote_server::take_snapshot() const {
 }
 
 void quote_server::io_loop() {
+    std::vector<platform::poll_entry> watched;  // the listener (if any) first, then s.open
     while (!m_stop.load()) {
         const snapshot s = take_snapshot();
-        platform::socket_set readable;
-        if (s.listener != platform::invalid_socket) readable.sockets[readable.count++] = s.listener;
-        for (const auto& c : s.open) readable.sockets[readable.count++] = c->socket;
+        const std::size_t first = s.listener != platform::invalid_socket ? 1 : 0;
+        watched.assign(first + s.open.size(), platform::poll_entry{});
+        if (first != 0) watched[0].socket = s.listener;
+        for (std::size_t i = 0; i < s.open.size(); ++i)
+            watched[first + i].socket = s.open[i]->socket;
         int ready_count = 0;
-        if (readable.count == 0) {
-            // Waiting on an empty set is an error on Windows; there is nothing to read anyway.
-            platform::sleep_ms(io_wait_us / 1000);
+        if (watched.empty()) {
+            // Waiting on nothing is an error on Windows; there is nothing to read anyway.
+            platform::sleep_ms(io_wait_ms);
         } else {
-            // A socket closed by another thread during the wait makes it fail; the next round
-            // waits on the sockets still open.
-            ready_count = platform::socket_wait(&readable, nullptr, io_wait_us);
+            // A socket closed by another thread during the wait is found closed by read_from.
+            ready_count = platform::socket_poll(watched.data(), watched.size(), io_wait_ms);
         }
         m_io_rounds.fetch_add(1);
         m_changed.notify();
         if (ready_count <= 0) continue;
-        for (std::uint32_t i = 0; i < readable.count; ++i) {
-            const platform::socket_t ready = readable.sockets[i];
-            if (ready == s.listener) {
-                accept_pending(s.listen_generation);
-                continue;
-            }
-            for (const auto& c : s.open) {
-                if (c->socket == ready) read_from(c);
-            }
+        if (first != 0 && watched[0].readable) accept_pending(s.listen_generation);
+        for (std::size_t i = 0; i < s.open.size(); ++i) {
+            if (watched[first + i].readable) read_from(s.open[i]);
         }
     }
 }
@@ -393,12 +405,6 @@ void quote_server::accept_pending(std::uint64_t listen_generation) {
         }
         const platform::socket_t s = platform::socket_accept(m_listener);
         if (s == platform::invalid_socket) return;
-        std::size_t open = 0;
-        for (const auto& c : m_connections) open += c->open.load() ? 1 : 0;
-        if (open >= max_open) {
-            platform::socket_close(s);
-            return;
-        }
         // Pieces of a split send must leave as separate segments.
         platform::socket_set_nodelay(s);
         accepted = std::make_shared<connection>(m_connections.size(), s, m_seed);

@@ -109,6 +109,10 @@ public:
     // the connection is not open or nothing was made).
     using quote_maker = std::function<std::uint64_t(const session& state, std::string& bytes)>;
     std::uint64_t send_for_session(std::size_t connection, const quote_maker& make);
+    // One write of a sample quote (make_quote with `sequence`, which a client finds again as
+    // MarketCount1 - 1000) for every listed symbol the connection has registered; the quotes
+    // sent.
+    std::uint64_t send_sample_quotes(std::size_t connection, int sequence);
 
     // Faults. drop closes a connection (with reset: SO_LINGER 0, so the client sees a reset
     // instead of an orderly end; wine shows both alike); false when it was not open. These

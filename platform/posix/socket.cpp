@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -35,6 +37,13 @@ bool wait_connected(int s, std::chrono::steady_clock::time_point deadline) {
         socklen_t size = sizeof error;
         return getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     }
+}
+
+// Sets one option; a refusal is added to `refused` as "NAME (error N)".
+void set_option(int s, int level, int name, int value, const char* label, std::string& refused) {
+    if (setsockopt(s, level, name, &value, sizeof value) == 0) return;
+    if (!refused.empty()) refused += ", ";
+    refused += std::string(label) + " (error " + std::to_string(errno) + ")";
 }
 
 // Reads the waker's count back to 0 when poll found it readable.
@@ -82,6 +91,19 @@ bool socket_set_nodelay(socket_t s) {
 bool socket_set_linger_zero(socket_t s) {
     linger option{1, 0};
     return setsockopt(fd(s), SOL_SOCKET, SO_LINGER, &option, sizeof option) == 0;
+}
+
+std::string socket_set_dead_peer_bound(socket_t s, const dead_peer_bound& bound) {
+    std::string refused;
+    set_option(fd(s), IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(bound.bound_ms),
+               "TCP_USER_TIMEOUT", refused);
+    set_option(fd(s), SOL_SOCKET, SO_KEEPALIVE, 1, "SO_KEEPALIVE", refused);
+    set_option(fd(s), IPPROTO_TCP, TCP_KEEPIDLE, static_cast<int>(bound.idle_s), "TCP_KEEPIDLE",
+               refused);
+    set_option(fd(s), IPPROTO_TCP, TCP_KEEPINTVL, static_cast<int>(bound.interval_s),
+               "TCP_KEEPINTVL", refused);
+    set_option(fd(s), IPPROTO_TCP, TCP_KEEPCNT, bound.probes, "TCP_KEEPCNT", refused);
+    return refused;
 }
 
 int socket_send(socket_t s, const char* data, int length) {
@@ -132,6 +154,20 @@ socket_t socket_accept(socket_t listener) {
         s = ::accept(fd(listener), nullptr, nullptr);
     } while (s < 0 && errno == EINTR);
     return s < 0 ? invalid_socket : static_cast<socket_t>(s);
+}
+
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms) {
+    std::vector<pollfd> fds(count);
+    for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{fd(entries[i].socket), POLLIN, 0};
+    const int rc = ::poll(fds.data(), count, timeout_ms < 0 ? -1 : static_cast<int>(timeout_ms));
+    if (rc < 0) return -1;
+    int ready = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        // A socket closed meanwhile (POLLNVAL) is handed on too: its owner finds it closed.
+        entries[i].readable = (fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+        ready += entries[i].readable ? 1 : 0;
+    }
+    return ready;
 }
 
 int socket_last_error() {

@@ -2,7 +2,26 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The dead-peer options by their Windows SDK values (ws2ipdef.h): older mingw-w64 headers lack
+// them, and the call must still be made, since the system may well know them.
+#ifndef TCP_KEEPIDLE
+#define TCP_KEEPIDLE 3
+#endif
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
+#ifndef TCP_KEEPINTVL
+#define TCP_KEEPINTVL 17
+#endif
 
 namespace platform {
 
@@ -27,6 +46,16 @@ int to_errno(int wsa_error) {
         default:
             return wsa_error;
     }
+}
+
+// Sets one option; a refusal is added to `refused` as "NAME (error N)".
+void set_option(SOCKET s, int level, int name, DWORD value, const char* label,
+                std::string& refused) {
+    if (setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0) {
+        return;
+    }
+    if (!refused.empty()) refused += ", ";
+    refused += std::string(label) + " (error " + std::to_string(WSAGetLastError()) + ")";
 }
 
 // fd_set of Winsock is exactly a count and an array of 64 sockets.
@@ -98,6 +127,34 @@ bool socket_set_linger_zero(socket_t s) {
                       sizeof option) == 0;
 }
 
+std::string socket_set_dead_peer_bound(socket_t s, const dead_peer_bound& bound) {
+    std::string refused;
+    // Whole seconds; TCP_MAXRTMS would take milliseconds, but only on newer systems.
+    set_option(native(s), IPPROTO_TCP, TCP_MAXRT, static_cast<DWORD>((bound.bound_ms + 999) / 1000),
+               "TCP_MAXRT", refused);
+    set_option(native(s), SOL_SOCKET, SO_KEEPALIVE, TRUE, "SO_KEEPALIVE", refused);
+    std::string timing;
+    set_option(native(s), IPPROTO_TCP, TCP_KEEPIDLE, static_cast<DWORD>(bound.idle_s),
+               "TCP_KEEPIDLE", timing);
+    set_option(native(s), IPPROTO_TCP, TCP_KEEPINTVL, static_cast<DWORD>(bound.interval_s),
+               "TCP_KEEPINTVL", timing);
+    set_option(native(s), IPPROTO_TCP, TCP_KEEPCNT, static_cast<DWORD>(bound.probes), "TCP_KEEPCNT",
+               timing);
+    if (timing.empty()) return refused;
+    // Systems before Windows 10 1709 take the timing only this way, with their own count of
+    // probes (10).
+    tcp_keepalive values{1, static_cast<ULONG>(bound.idle_s * 1000),
+                         static_cast<ULONG>(bound.interval_s * 1000)};
+    DWORD returned = 0;
+    if (WSAIoctl(native(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                 nullptr, nullptr) != 0) {
+        const int error = WSAGetLastError();
+        if (!refused.empty()) refused += ", ";
+        refused += timing + ", SIO_KEEPALIVE_VALS (error " + std::to_string(error) + ")";
+    }
+    return refused;
+}
+
 int socket_send(socket_t s, const char* data, int length) {
     return ::send(native(s), data, length, 0);
 }
@@ -118,8 +175,9 @@ void socket_close(socket_t s) {
     closesocket(native(s));
 }
 
-// No SO_REUSEADDR here: on Windows it lets another socket take over a port in use, and a
-// closed listener's port can be bound again without it.
+// No SO_REUSEADDR here: Windows lets a closed listener's port be bound again at once by
+// default, lingering connections and all, and the option would instead let a second listener
+// share a port in use (two simulators on one port, each taking some of the clients).
 socket_t socket_listen(const char* ip, std::uint16_t port, std::uint16_t* bound_port, int backlog) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return invalid_socket;
@@ -149,6 +207,22 @@ bool socket_shutdown(socket_t s, bool both) {
 socket_t socket_accept(socket_t listener) {
     SOCKET s = ::accept(native(listener), nullptr, nullptr);
     return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
+}
+
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms) {
+    std::vector<WSAPOLLFD> fds(count);
+    for (std::size_t i = 0; i < count; ++i)
+        fds[i] = WSAPOLLFD{native(entries[i].socket), POLLRDNORM, 0};
+    const int rc = WSAPoll(fds.data(), static_cast<ULONG>(count),
+                           timeout_ms < 0 ? -1 : static_cast<INT>(timeout_ms));
+    if (rc == SOCKET_ERROR) return -1;
+    int ready = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        // A socket closed meanwhile (POLLNVAL) is handed on too: its owner finds it closed.
+        entries[i].readable = (fds[i].revents & (POLLRDNORM | POLLHUP | POLLERR | POLLNVAL)) != 0;
+        ready += entries[i].readable ? 1 : 0;
+    }
+    return ready;
 }
 
 int socket_last_error() {

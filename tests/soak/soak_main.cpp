@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "orv_quote_api.h"
+#include "platform/process.h"
 #include "sim/quote_server.h"
 #include "support/recording_sink.h"
 
@@ -24,21 +24,17 @@ namespace {
 constexpr std::size_t quotes_per_register = 5;
 constexpr long warmup_cycles = 30;
 
-// Threads, descriptors and resident KiB as /proc shows them; -1 where there is no /proc.
+// Threads, descriptors (or handles) and resident KiB; -1 where the system does not tell.
 struct sample {
     long threads = -1, fds = -1, rss_kb = -1;
 };
 
 sample take_sample() {
-    sample s;
+    sample s{platform::process_thread_count(), platform::process_handle_count()};
     std::ifstream status("/proc/self/status");
     for (std::string key; status >> key;) {
-        if (key == "Threads:") status >> s.threads;
         if (key == "VmRSS:") status >> s.rss_kb;
     }
-    std::error_code error;
-    std::filesystem::directory_iterator fd("/proc/self/fd", error), end;
-    for (s.fds = error ? -1 : 0; !error && fd != end; fd.increment(error)) ++s.fds;
     return s;
 }
 
