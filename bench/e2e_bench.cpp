@@ -133,33 +133,6 @@ private:
     bool m_pinned = false;
 };
 
-// What the machine charges for the receive thread's idle rhythm alone: a thread that does
-// nothing but sleep to its next 1.1 ms deadline, for `seconds`. Its share of a core goes to
-// `share`, its wake-ups per second to `wakes`.
-void measure_bare_wait(int seconds, double* share, double* wakes) {
-    std::thread sleeper([&] {
-        using clock = std::chrono::steady_clock;
-        timespec cpu0{}, cpu1{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-        const clock::time_point start = clock::now();
-        const clock::time_point end = start + std::chrono::seconds(seconds);
-        clock::time_point next = start;
-        long rounds = 0;
-        while (next < end) {
-            next += std::chrono::microseconds(1100);
-            std::this_thread::sleep_until(next);
-            ++rounds;
-        }
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-        const double wall = std::chrono::duration<double>(clock::now() - start).count();
-        const double used = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
-                            static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
-        *share = used / wall;
-        *wakes = static_cast<double>(rounds) / wall;
-    });
-    sleeper.join();
-}
-
 // ---- the two receivers under one driver ---------------------------------------------------
 
 struct options {
@@ -293,7 +266,7 @@ public:
         m_sink.registered.store(false);
         m_api = CreateOrvQuoteApi();
         if (!log_in(m_api, m_sink)) return false;
-        // The wait, receive and worker threads: everything the library started.
+        // The receive thread and the worker: everything the library started.
         m_library_tids = thread_cpu::added(before, thread_cpu::list_threads());
         return true;
     }
@@ -359,10 +332,9 @@ public:
 
     sim::quote_server& server() { return m_server; }
 
-    // Not measured: the application holds its first quote for a moment, so that the
-    // transport's queue reaches its bound and its pool makes every buffer a connection ever
-    // makes. What follows shows the steady state, whatever depth the first flood happened to
-    // reach.
+    // Not measured: the application holds its first quote for a moment, so that the flood
+    // backs up in TCP and the receive stream grows to what a connection ever needs (room for a
+    // whole receive behind a cut message). What follows shows the steady state.
     template <class Send>
     void warm_up_library(std::uint64_t count, Send send) {
         m_library_counter.stall_next(300);
@@ -443,14 +415,12 @@ int main(int argc, char** argv) {
     summary s;
     s.smoke = o.smoke;
     s.flood_quotes = o.flood_quotes;
-    // Before any client exists, so that it runs alone, as the idle client does next.
-    if (o.idle_s > 0) measure_bare_wait(o.idle_s, &s.bare_wait_share, &s.bare_wait_wakes);
     if (!d.set_up_library()) return 1;
     if (o.idle_s > 0) d.measure_idle(s);
     if (!d.register_symbol()) return 1;
 
     // Throughput: baseline and library alternate, after the library's warm-up. The first
-    // flood shows what a warm pool still makes; the later ones whether it suffices.
+    // flood shows what a warmed-up client still allocates; the later ones the steady state.
     auto flood = [&](sim::quote_server& server, std::size_t c) {
         return send_flood(server, c, o.flood_quotes);
     };
@@ -481,9 +451,9 @@ int main(int argc, char** argv) {
     // Latency at fixed rates, in rounds of a second, baseline and library alternating, so that
     // both meet the same moments of a shared machine, with the sender on each CPU in turn; each
     // side's samples are pooled over the rounds. Each side is measured alone: the library's
-    // client is taken down for the baseline's rounds (a logged-in client's idle receive thread
-    // wakes about 900 times a second and would keep the CPUs from idling for the baseline), and
-    // a new one logs in and is warmed up like the first for each of its own rounds.
+    // client is taken down for the baseline's rounds (so that no thread of it, its worker's
+    // pauses included, wakes a CPU during them), and a new one logs in and is warmed up like
+    // the first for each of its own rounds.
     for (const auto& rate : o.rates) {
         const int rounds = std::max(1, static_cast<int>(rate.seconds));
         const auto count = static_cast<std::uint64_t>(rate.per_s * rate.seconds / rounds);
