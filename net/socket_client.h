@@ -54,14 +54,14 @@ public:
     platform::socket_t get_socket() const { return m_socket.load(); }
 
 protected:
-    // The closing thread, once the wait thread has ended or on the wait thread itself. Waits
-    // for sends in flight before the handle goes.
+    // The closing thread, once the waiting thread has stopped waiting or on that thread
+    // itself. Waits for sends in flight before the handle goes.
     virtual bool close_socket();
-    // The wait thread.
+    // The waiting thread.
     virtual bool on_error();
     virtual bool on_connect();
-    // The wait thread (remote) or the closing thread (local). Fires at most one disconnect
-    // per connection.
+    // The waiting thread (remote) or the closing thread (local). Fires at most one
+    // disconnect per connection.
     virtual bool on_disconnect(bool local);
     virtual bool on_read();
     virtual bool on_write();
@@ -93,7 +93,7 @@ protected:
     // Any thread: the current (or next) wait of the waiting thread returns, having found
     // nothing unless something else happened.
     void wake_waiting();
-    // The wait thread (or the owner before connecting): where receives go from now on
+    // The waiting thread (or the owner before connecting): where receives go from now on
     // instead of the fixed receive buffer, so that a derived class can receive straight into
     // a buffer it then hands on; null returns to the fixed buffer. Room for
     // receive_buffer_size bytes is needed there; a receive never takes more.
@@ -114,12 +114,12 @@ private:
     static void _th_socket_wait(void* self);
     // False when the entry ended the connection.
     bool handle_ready(const epoll_event& entry);
-    // The wait thread: one receive, fired as EVENT_RECV; without_wait takes only what has
+    // The waiting thread: one receive, fired as EVENT_RECV; without_wait takes only what has
     // already arrived. The bytes received, 0 when there were none yet, or receive_ended
     // when the connection is gone (a failure is logged).
     static constexpr int receive_ended = -1;
     int receive(bool without_wait);
-    // The wait thread, after the connection was lost: no send takes the handle any more, and
+    // The waiting thread, after the connection was lost: no send takes the handle any more, and
     // the connection is shut down; the handle stays open for close_socket.
     void end_connection();
     void report_wait_error(int error);
@@ -132,7 +132,7 @@ private:
     std::atomic<void*> m_user;
     std::atomic<socket_event_callback> m_callback;
     char m_receive_buffer[receive_buffer_size];
-    // The handle sends and the wait thread use; invalid once the connection is gone.
+    // The handle sends and the waiting thread use; invalid once the connection is gone.
     std::atomic<platform::socket_t> m_socket;
     // The handle still open, which only close_socket closes.
     std::atomic<platform::socket_t> m_open;
@@ -140,14 +140,15 @@ private:
     std::uint16_t m_server_port;
     epoll_set m_poller;
     std::atomic<bool> m_stop;
-    // Ends the wait thread's wait when close() asks it to stop.
+    // Ends the waiting thread's wait when close() asks it to stop (or a derived class wakes it).
     platform::socket_waker m_waker;
+    // The thread waiting on the socket while it does (0 otherwise).
     std::atomic<std::uint32_t> m_wait_thread_id;
     // The wait thread, joined by whoever stops it first. m_control serialises its start and
     // join and the poller's changes outside the wait thread (a close may meet a connect).
     platform::thread_handle m_wait_thread;
     KESTRO::TOOLS::critical_lock m_control;
-    // Threads using the handle outside the wait thread (sends, a connect); close_socket
+    // Threads using the handle outside the waiting thread (sends, a connect); close_socket
     // waits on m_users_gone until there are none.
     std::atomic<int> m_users;
     KESTRO::TOOLS::wake_signal m_users_gone;
