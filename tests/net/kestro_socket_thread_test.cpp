@@ -7,7 +7,6 @@
 #include <functional>
 #include <thread>
 
-#include "connection.h"
 #include "tools/wake_signal.h"
 
 namespace {
@@ -90,37 +89,6 @@ TEST(net_kestro_socket_thread, wakes_and_requests_end_a_long_sleep_and_a_wake_in
     EXPECT_TRUE(worker.stop());
     EXPECT_LT(clock_type::now() - before_pause, milliseconds(2000));
     EXPECT_EQ(task.runs, 7);
-}
-
-// With an interval that never runs out and a task that blocks in a wait of its own (as the
-// receive thread blocks on its socket), nothing but a wake, the waker that every pause and
-// stop request calls, or a resume moves the worker on: a missing one hangs, and fails, here.
-TEST(net_kestro_socket_thread, with_no_interval_only_wakes_requests_and_resumes_move_it_on) {
-    kestro_socket_thread worker;
-    KESTRO::TOOLS::wake_signal own_wait;
-    counting_task task;
-    task.answer = [&](int run) {
-        // The first run returns at once; the others block until the thread is asked something.
-        if (run > 1) {
-            own_wait.wait(
-                [&] { return worker.get_state() != kestro_socket_thread::STATE_RUNNING; });
-        }
-        return 0;
-    };
-    worker.set_task(&counting_task::run, &task, true);
-    worker.set_interval(kestro_socket_thread::until_woken);
-    worker.set_waker(
-        [](void* signal) { static_cast<KESTRO::TOOLS::wake_signal*>(signal)->notify(); },
-        &own_wait);
-    ASSERT_TRUE(worker.start() && task.reaches(1));
-    EXPECT_FALSE(task.reaches(2, milliseconds(300)));  // no timer ends the sleep
-    worker.wake();
-    ASSERT_TRUE(task.reaches(2));
-    must_finish("pause of a task in its own wait", [&] { EXPECT_TRUE(worker.pause()); });
-    EXPECT_TRUE(worker.start());  // the resume ends the paused sleep at once
-    EXPECT_TRUE(task.reaches(3));
-    must_finish("stop of a task in its own wait", [&] { EXPECT_TRUE(worker.stop()); });
-    EXPECT_EQ(task.runs, 3);
 }
 
 // A timer that oversleeps every timed wait by 15 ms, as a default Windows tick does; a notify
