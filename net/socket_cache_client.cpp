@@ -109,8 +109,10 @@ void socket_cache_client::receive_until_asked() {
         }
         if (asked) break;
         if (!m_waiting) {
-            // No connection (not yet, or no more): nothing but a connect or a request wakes it.
-            wait_for_wake();
+            // No connection (not yet, or no more): nothing but a connect or a request wakes
+            // it. Without a waker (no connect can succeed then) the thread sleeps between runs
+            // instead, where a request still reaches it.
+            if (!wait_for_wake()) break;
         } else if (!wait_round()) {
             wait_leave();
             entered = false;

@@ -324,8 +324,10 @@ void socket_client::wait_leave() {
     m_wait_thread_id.store(0);
 }
 
-void socket_client::wait_for_wake() {
+bool socket_client::wait_for_wake() {
+    if (m_waker.handle == platform::invalid_socket) return false;
     platform::socket_wait(nullptr, nullptr, -1, &m_waker);
+    return true;
 }
 
 void socket_client::wake_waiting() {

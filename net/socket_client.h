@@ -89,7 +89,8 @@ protected:
     // down (the handle stays open for close_socket), and the thread is no longer the waiting one.
     void wait_leave();
     // The waiting thread, with no connection to wait on: blocks until the waker is notified.
-    void wait_for_wake();
+    // False at once when there is no waker, which nothing could end.
+    bool wait_for_wake();
     // Any thread: the current (or next) wait of the waiting thread returns, having found
     // nothing unless something else happened.
     void wake_waiting();
