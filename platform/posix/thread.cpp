@@ -66,9 +66,7 @@ void thread_detach(thread_handle& handle) {
     handle.native = nullptr;
 }
 
-std::uint32_t current_thread_id() {
-    return static_cast<std::uint32_t>(syscall(SYS_gettid));
-}
+std::uint32_t current_thread_id() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 
 bool thread_block_count(std::uint32_t id, std::uint64_t* count) {
     char path[64];

@@ -55,9 +55,7 @@ void thread_detach(thread_handle& handle) {
     handle.native = nullptr;
 }
 
-std::uint32_t current_thread_id() {
-    return GetCurrentThreadId();
-}
+std::uint32_t current_thread_id() { return GetCurrentThreadId(); }
 
 bool thread_block_count(std::uint32_t, std::uint64_t*) {
     return false;
