@@ -103,64 +103,50 @@ bool send_paced(sim::quote_server& server, std::size_t connection, std::uint64_t
     return sent == count;
 }
 
-// Keeps the calling thread, the sender, on one of the CPUs the process may use (the
-// round-th, counting round-robin) while it lives. A quote's way into a receiver starts with a
-// wake-up sent from the sender's CPU, which the scheduler answers on another CPU if one is
-// idle; on a virtual machine one virtual CPU can be much slower to wake than another. With the
-// sender moving from CPU to CPU round by round, both receivers meet every CPU alike, not just
-// the one the scheduler happened to leave them on. A server's data reaches a real client the
-// same way, from the CPU its network interrupt is bound to.
-class sender_cpu {
+// Places one paced round: the calling thread, the sender, on one of the CPUs the process may
+// use (the round-th, counting round-robin) and the receiving threads on the next one, while it
+// lives. A quote's way into a receiver starts with a wake-up sent from the sender's CPU; on a
+// virtual machine one virtual CPU can be much slower to wake than another, so the sender moves
+// from CPU to CPU round by round and both receivers meet every CPU alike. The receivers go to
+// the other CPU, as with a network interrupt bound elsewhere, because where the scheduler
+// leaves them decides much of their cost: a receiver that happens to share the sender's CPU
+// has no idle CPU to wake and spends about a third less CPU per quote (15 to 18 against 21 to
+// 24 us at 10 000 quotes/s on the 2-CPU machine of the notes), which, left to chance, sets the
+// ratio of two receivers more than their own code does.
+class round_cpus {
 public:
-    explicit sender_cpu(int round) {
+    round_cpus(int round, const tid_list& receivers) : m_receivers(receivers) {
         CPU_ZERO(&m_allowed);
         if (sched_getaffinity(0, sizeof m_allowed, &m_allowed) != 0) return;
         std::vector<int> cpus;
         for (int c = 0; c < CPU_SETSIZE; ++c)
             if (CPU_ISSET(c, &m_allowed)) cpus.push_back(c);
         if (cpus.size() < 2) return;
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(cpus[static_cast<std::size_t>(round) % cpus.size()], &one);
-        m_pinned = sched_setaffinity(0, sizeof one, &one) == 0;
+        const auto r = static_cast<std::size_t>(round);
+        m_pinned = pin(0, cpus[r % cpus.size()]);
+        for (std::int64_t tid : m_receivers) pin(tid, cpus[(r + 1) % cpus.size()]);
     }
-    ~sender_cpu() {
-        if (m_pinned) sched_setaffinity(0, sizeof m_allowed, &m_allowed);
+    ~round_cpus() {
+        if (!m_pinned) return;
+        sched_setaffinity(0, sizeof m_allowed, &m_allowed);
+        for (std::int64_t tid : m_receivers)
+            sched_setaffinity(static_cast<pid_t>(tid), sizeof m_allowed, &m_allowed);
     }
-    sender_cpu(const sender_cpu&) = delete;
-    sender_cpu& operator=(const sender_cpu&) = delete;
+    round_cpus(const round_cpus&) = delete;
+    round_cpus& operator=(const round_cpus&) = delete;
 
 private:
+    static bool pin(std::int64_t tid, int cpu) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        return sched_setaffinity(static_cast<pid_t>(tid), sizeof one, &one) == 0;
+    }
+
+    tid_list m_receivers;
     cpu_set_t m_allowed;
     bool m_pinned = false;
 };
-
-// What the machine charges for the receive thread's idle rhythm alone: a thread that does
-// nothing but sleep to its next 1.1 ms deadline, for `seconds`. Its share of a core goes to
-// `share`, its wake-ups per second to `wakes`.
-void measure_bare_wait(int seconds, double* share, double* wakes) {
-    std::thread sleeper([&] {
-        using clock = std::chrono::steady_clock;
-        timespec cpu0{}, cpu1{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-        const clock::time_point start = clock::now();
-        const clock::time_point end = start + std::chrono::seconds(seconds);
-        clock::time_point next = start;
-        long rounds = 0;
-        while (next < end) {
-            next += std::chrono::microseconds(1100);
-            std::this_thread::sleep_until(next);
-            ++rounds;
-        }
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-        const double wall = std::chrono::duration<double>(clock::now() - start).count();
-        const double used = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
-                            static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
-        *share = used / wall;
-        *wakes = static_cast<double>(rounds) / wall;
-    });
-    sleeper.join();
-}
 
 // ---- the two receivers under one driver ---------------------------------------------------
 
@@ -269,6 +255,8 @@ public:
     baseline_link(const baseline_link&) = delete;
     baseline_link& operator=(const baseline_link&) = delete;
 
+    tid_list tids() const { return tid_list{m_receiver.tid()}; }
+
     template <class Send>
     run_result run(std::uint64_t count, bool record, Send send) {
         if (!m_connected) return run_result{};
@@ -295,7 +283,7 @@ public:
         m_sink.registered.store(false);
         m_api = CreateOrvQuoteApi();
         if (!log_in(m_api, m_sink)) return false;
-        // The wait, receive and worker threads: everything the library started.
+        // The receive thread and the worker: everything the library started.
         m_library_tids = thread_cpu::added(before, thread_cpu::list_threads());
         return true;
     }
@@ -360,11 +348,11 @@ public:
     }
 
     sim::quote_server& server() { return m_server; }
+    const tid_list& library_tids() const { return m_library_tids; }
 
-    // Not measured: the application holds its first quote for a moment, so that the
-    // transport's queue reaches its bound and its pool makes every buffer a connection ever
-    // makes. What follows shows the steady state, whatever depth the first flood happened to
-    // reach.
+    // Not measured: the application holds its first quote for a moment, so that the flood
+    // backs up in TCP and the receive stream grows to what a connection ever needs (room for a
+    // whole receive behind a cut message). What follows shows the steady state.
     template <class Send>
     void warm_up_library(std::uint64_t count, Send send) {
         m_library_counter.stall_next(300);
@@ -445,14 +433,12 @@ int main(int argc, char** argv) {
     summary s;
     s.smoke = o.smoke;
     s.flood_quotes = o.flood_quotes;
-    // Before any client exists, so that it runs alone, as the idle client does next.
-    if (o.idle_s > 0) measure_bare_wait(o.idle_s, &s.bare_wait_share, &s.bare_wait_wakes);
     if (!d.set_up_library()) return 1;
     if (o.idle_s > 0) d.measure_idle(s);
     if (!d.register_symbol()) return 1;
 
     // Throughput: baseline and library alternate, after the library's warm-up. The first
-    // flood shows what a warm pool still makes; the later ones whether it suffices.
+    // flood shows what a warmed-up client still allocates; the later ones the steady state.
     auto flood = [&](sim::quote_server& server, std::size_t c) {
         return send_flood(server, c, o.flood_quotes);
     };
@@ -497,11 +483,11 @@ int main(int argc, char** argv) {
     pull.reset();
 
     // Latency at fixed rates, in rounds of a second, baseline and library alternating, so that
-    // both meet the same moments of a shared machine, with the sender on each CPU in turn; each
-    // side's samples are pooled over the rounds. Each side is measured alone: the library's
-    // client is taken down for the baseline's rounds (a logged-in client's idle receive thread
-    // wakes about 900 times a second and would keep the CPUs from idling for the baseline), and
-    // a new one logs in and is warmed up like the first for each of its own rounds.
+    // both meet the same moments of a shared machine, with the sender on each CPU in turn and
+    // the receivers on the other (round_cpus); each side's samples are pooled over the rounds. Each
+    // side is measured alone: the library's client is taken down for the baseline's rounds (so that
+    // no thread of it, its worker's pauses included, wakes a CPU during them), and a new one logs
+    // in and is warmed up like the first for each of its own rounds.
     for (const auto& rate : o.rates) {
         const int rounds = std::max(1, static_cast<int>(rate.seconds));
         const auto count = static_cast<std::uint64_t>(rate.per_s * rate.seconds / rounds);
@@ -513,13 +499,13 @@ int main(int argc, char** argv) {
         for (int i = 0; i < rounds; ++i) {
             d.tear_down();
             {
-                const sender_cpu on(i);
+                const round_cpus on(i, baseline.tids());
                 base_rounds.push_back(baseline.run(count, true, send));
             }
             if (!d.set_up_library() || !d.register_symbol()) return 1;
             d.warm_up_library(o.flood_quotes / 4, warm_flood);
             d.mark_sizes();
-            const sender_cpu on(i);
+            const round_cpus on(i, d.library_tids());
             lib_rounds.push_back(d.library_run(count, true, send));
         }
         const run_result base = pooled(base_rounds);

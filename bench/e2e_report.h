@@ -62,8 +62,6 @@ struct summary {
     double idle_share = 0;
     std::vector<double> idle_share_by_thread, idle_wakes_by_thread;
     std::uint64_t idle_allocs = 0;
-    // The machine's floor for the same rhythm: a thread that only sleeps to 1.1 ms deadlines.
-    double bare_wait_share = 0, bare_wait_wakes = 0;
     // How long Disconnect and DestroyOrvQuoteApi took on logged-in clients, in ms.
     std::vector<double> disconnect_ms, destroy_ms;
     // The library threads' allocations over the measured runs, by size class.

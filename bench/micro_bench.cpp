@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "client/coqc_tcp.h"
-#include "net/buffer_pool.h"
-#include "net/data_queue.h"
 #include "net/stream_buffer.h"
 #include "orv_quote_api.h"
 #include "client/receive_path.h"
@@ -244,7 +242,7 @@ BENCHMARK(BM_dispatch_quotes_translated);
 
 // ---- stream_buffer and the transport hop --------------------------------------------------
 
-constexpr std::size_t socket_chunk = 8192;  // what the wait thread receives at most per call
+constexpr std::size_t socket_chunk = 8192;  // what the receive thread receives at most per call
 
 // The receive stream's cycle: one socket-sized chunk in, every whole quote out, the partial
 // quote at the end kept in front for the next chunk.
@@ -272,28 +270,19 @@ void BM_stream_buffer_quote_cycle(benchmark::State& state) {
 }
 BENCHMARK(BM_stream_buffer_quote_cycle);
 
-// The hop from the wait thread to the receive thread, on one thread: the socket receives
-// straight into a pooled buffer (a copy stands in for the system's), which is queued; the
-// receive side appends it to its stream, gives it back and consumes the whole quotes. Arg:
-// bytes per receive.
+// The transport's own work per receive, without the system call: the socket receives straight
+// into the stream's free room (a copy stands in for the system's), the bytes are committed,
+// and the whole quotes consumed, the partial one at the end kept in front. Arg: bytes per
+// receive.
 void BM_transport_hop(benchmark::State& state) {
     const auto received = static_cast<std::size_t>(state.range(0));
     std::vector<char> bytes(received, 'Q');
-    buffer_pool pool(512);
-    data_queue queue;
     stream_buffer stream(8192);
     for (auto _ : state) {
-        stream_buffer* buffer = pool.get();
-        buffer->clear();
-        std::memcpy(buffer->reserve(received), bytes.data(), received);
-        buffer->commit(received);
-        queue.push_back(buffer);
-        while (stream_buffer* next = queue.take_front(nullptr)) {
-            stream.append(next->data(), next->length());
-            pool.put(next);
-            const std::size_t whole = stream.length() / QUOTE_MSG_LEN * QUOTE_MSG_LEN;
-            stream.consume(whole);
-        }
+        std::memcpy(stream.reserve(socket_chunk), bytes.data(), received);
+        stream.commit(received);
+        const std::size_t whole = stream.length() / QUOTE_MSG_LEN * QUOTE_MSG_LEN;
+        stream.consume(whole);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * received));
 }

@@ -1,8 +1,8 @@
 // Internal. Coqc_tcp is the one implementation of OrvQuoteApi: it holds the server address,
 // the credentials, the application's sink, the symbol tables that drive registration, the
 // send queue of its worker and the TCP transport.
-// Threads: the application's (the API), the transport's wait and receive threads (through
-// the receive path), the worker, and short-lived closing threads. m_queue_lock guards the
+// Threads: the application's (the API), the transport's receive thread (through the receive
+// path), the worker, and short-lived closing threads. m_queue_lock guards the
 // send queue, m_symbol_lock the three symbol tables, m_info_lock the server address and
 // credentials, m_transport_lock the transport pointer; none is held across a sink call and
 // no two are held together.

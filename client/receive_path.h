@@ -1,7 +1,7 @@
 // Internal. The receive half of the quote client: the transport callback, the cutting of
 // the received stream into messages and the handlers of the server's messages. It works
-// on Coqc_tcp's members as its friend. Entered on the transport's threads: the receive
-// thread for received bytes, the wait thread or a closing thread for connection events.
+// on Coqc_tcp's members as its friend. Entered on the transport's receive thread (received
+// bytes, the connection's start and loss) and on a closing thread (its local end).
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Internal. epoll_set: the readiness set of one socket client, four socket sets of up to 64
 // sockets (read, write and exception results, and the master set of watched sockets) that
 // turn one wait into a list of epoll_event entries. No lock: the client touches it from one
-// thread at a time (the connecting thread before its wait thread starts, then that thread).
+// thread at a time (the connecting thread before the waiting starts, then the waiting thread).
 #pragma once
 
 #include <cstdint>

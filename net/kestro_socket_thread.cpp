@@ -21,6 +21,8 @@ kestro_socket_thread::kestro_socket_thread()
       m_state(STATE_IDLE),
       m_interval(1),
       m_sleep_after_run(false),
+      m_waker(nullptr),
+      m_waker_argument(nullptr),
       m_wake_requested(false),
       m_sleeping(false) {}
 
@@ -47,6 +49,11 @@ void kestro_socket_thread::set_interval(unsigned int microseconds) {
     m_interval.store(static_cast<std::int32_t>(microseconds));
 }
 
+void kestro_socket_thread::set_waker(waker_proc waker, void* argument) {
+    m_waker_argument.store(argument);
+    m_waker.store(waker);
+}
+
 bool kestro_socket_thread::is_own_thread() const {
     return m_thread_id.load() == platform::current_thread_id();
 }
@@ -58,6 +65,7 @@ bool kestro_socket_thread::start() {
     if (state == STATE_RUNNING) return true;
     if (state == STATE_PAUSED || state == STATE_PAUSE_REQUESTED) {
         m_state.store(STATE_RUNNING);
+        m_signal.notify();  // a paused worker sleeps until told
         return true;
     }
     if (state != STATE_IDLE && state != STATE_STOPPED) return false;
@@ -114,8 +122,10 @@ void kestro_socket_thread::wake() {
 }
 
 std::uint32_t kestro_socket_thread::await_answer(std::uint32_t request) {
-    // The request ends a sleep at once rather than at the end of its interval.
+    // The request ends a sleep at once rather than at the end of its interval, and a wait
+    // of the task's own through its waker.
     m_signal.notify();
+    if (const waker_proc waker = m_waker.load()) waker(m_waker_argument.load());
     std::uint32_t state;
     while (!m_signal.wait_for(answer_look, [&] { return (state = m_state.load()) != request; })) {
     }
@@ -185,17 +195,25 @@ void kestro_socket_thread::after_run(bool task_ran) {
 }
 
 void kestro_socket_thread::sleep_interval(int microseconds) {
-    if (microseconds < 1000) {
-        spin_wait(microseconds);
+    const std::uint32_t slept_in = m_state.load();
+    if (microseconds >= 0 && microseconds < 1000) {
+        spin_wait(microseconds, slept_in);
         return;
     }
-    // One deadline, not a count of short sleeps: a sleep lasts at least a timer tick (15.6 ms
-    // by default on Windows), so counted steps would stretch the interval by that much each.
-    const auto length = microseconds > 10000
-                            ? wake_signal::clock::duration(std::chrono::microseconds(microseconds))
-                            : std::chrono::milliseconds(microseconds / 1000);
+    const auto ends = [this, slept_in] { return sleep_ends(slept_in); };
     m_sleeping.store(true);
-    m_signal.wait_for(length, [this] { return sleep_ends(); });
+    if (microseconds < 0) {
+        m_signal.wait(ends);
+    } else {
+        // One deadline, not a count of short sleeps: a sleep lasts at least a timer tick
+        // (15.6 ms by default on Windows), so counted steps would stretch the interval by that
+        // much each.
+        const auto length =
+            microseconds > 10000
+                ? wake_signal::clock::duration(std::chrono::microseconds(microseconds))
+                : std::chrono::milliseconds(microseconds / 1000);
+        m_signal.wait_for(length, ends);
+    }
     m_sleeping.store(false);
 }
 
@@ -205,18 +223,20 @@ bool kestro_socket_thread::answer(std::uint32_t request, std::uint32_t answer_st
     return true;
 }
 
-bool kestro_socket_thread::sleep_ends() const {
+bool kestro_socket_thread::sleep_ends(std::uint32_t slept_in) const {
     const std::uint32_t state = m_state.load();
     if (state != STATE_IDLE && state != STATE_RUNNING && state != STATE_PAUSED) return true;
+    // A resume: the worker runs again at once, not when the interval of its pause runs out.
+    if (state != slept_in) return true;
     return state == STATE_RUNNING && m_wake_requested.load();
 }
 
-void kestro_socket_thread::spin_wait(int microseconds) const {
+void kestro_socket_thread::spin_wait(int microseconds, std::uint32_t slept_in) const {
     const double frequency = static_cast<double>(platform::perf_frequency());
     const std::int64_t start = platform::perf_counter();
     for (;;) {
         const double ticks = static_cast<double>(platform::perf_counter() - start);
         if (static_cast<std::int64_t>(ticks * 1000000.0 / frequency) >= microseconds) return;
-        if (sleep_ends()) return;
+        if (sleep_ends(slept_in)) return;
     }
 }

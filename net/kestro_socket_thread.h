@@ -1,5 +1,6 @@
 // Internal. kestro_socket_thread: a worker thread that runs one task again and again with a
-// pause of `interval` microseconds, and can be paused, resumed, stopped and woken. Entered by
+// pause of `interval` microseconds (or, with until_woken, a pause that only a wake, a request or
+// a resume ends), and can be paused, resumed, stopped and woken. Entered by
 // any controlling thread and by its own worker (from inside the task). It owns its platform
 // thread; m_control serialises the controllers (start/pause/stop and the thread handle), the
 // state is an atomic written by both sides: requests by controllers, acknowledgements by the
@@ -19,6 +20,12 @@ class kestro_socket_thread {
 public:
     // The task: a result other than 0 asks to run again at once, without the pause.
     using task_proc = std::int32_t (*)(void* argument);
+    // Ends a wait of the task's own, so that a pause or stop request is seen at once.
+    using waker_proc = void (*)(void* argument);
+
+    // An interval that never runs out: between runs the worker blocks, with no timer, until
+    // a wake, a pause or stop request, or a resume.
+    static constexpr unsigned int until_woken = 0xFFFFFFFFu;
 
     enum thread_state : std::uint32_t {
         STATE_IDLE = 0,
@@ -43,9 +50,13 @@ public:
     // Any thread; the worker sees the new values from its next round on.
     void set_task(task_proc task, void* argument, bool sleep_after_run);
     void set_interval(unsigned int microseconds);
+    // Any thread, before start(): for a task that blocks in a wait of its own (on a socket,
+    // say), which every pause and stop request then ends by calling waker(argument) after
+    // asking. The task looks at get_state() when its wait returns.
+    void set_waker(waker_proc waker, void* argument);
 
     // Any thread but the worker (which gets false). Creates the worker when idle or
-    // stopped, resumes it when paused. False when a stop is under way, the object is
+    // stopped, resumes it (at once) when paused. False when a stop is under way, the object is
     // destroyed, or the platform thread cannot be created (the state is then idle again).
     bool start();
     // Any thread. From a controller: asks for a pause and waits until the worker has
@@ -69,9 +80,10 @@ public:
     bool is_own_thread() const;
 
     // The worker (any thread may call it; it only waits). Above 10 ms it waits the whole
-    // interval, from 1 to 10 ms whole milliseconds, measured against a deadline; below 1 ms it
-    // spins on the high-resolution counter. A pause or stop request, or a wake of a running
-    // worker, ends any of them early.
+    // interval, from 1 to 10 ms whole milliseconds, measured against a deadline; from 0 to
+    // 1 ms it spins on the high-resolution counter; a negative one (until_woken) has no end of
+    // its own. A pause or stop request, a resume, or a wake of a running worker, ends any of
+    // them early.
     void sleep_interval(int microseconds);
 
 private:
@@ -86,9 +98,9 @@ private:
     void join_worker();
     // A controller, under m_control: waits until the worker has answered the request.
     std::uint32_t await_answer(std::uint32_t request);
-    // Whether an interval sleep ends now.
-    bool sleep_ends() const;
-    void spin_wait(int microseconds) const;
+    // Whether an interval sleep that began in state `slept_in` ends now.
+    bool sleep_ends(std::uint32_t slept_in) const;
+    void spin_wait(int microseconds, std::uint32_t slept_in) const;
 
     std::atomic<task_proc> m_task;
     std::atomic<void*> m_argument;
@@ -96,6 +108,8 @@ private:
     std::atomic<std::uint32_t> m_state;
     std::atomic<std::int32_t> m_interval;
     std::atomic<bool> m_sleep_after_run;
+    std::atomic<waker_proc> m_waker;
+    std::atomic<void*> m_waker_argument;
     platform::thread_handle m_handle;
     KESTRO::TOOLS::critical_lock m_control;
     KESTRO::TOOLS::wake_signal m_signal;

@@ -1,33 +1,32 @@
 #include "net/socket_cache_client.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "tools/str_utils.h"
-
-using KESTRO::TOOLS::stream_buffer;
 
 socket_cache_client::socket_cache_client(unsigned int receive_stream_capacity)
     : m_owner_user(nullptr),
       m_owner_callback(nullptr),
       m_receive_stream(receive_stream_capacity),
-      m_pool(pool_capacity),
       m_receive_thread(new kestro_socket_thread()),
       m_closing(false),
-      m_filling(nullptr),
+      m_new_connection(false),
+      m_waiting(false),
       m_target(nullptr) {
+    // The task waits on the socket itself and returns only when a pause or stop is asked,
+    // which its waker makes it see at once; a paused thread then sleeps with no timer until
+    // it is resumed or stopped.
     m_receive_thread->set_task(&receive_task, this, true);
-    m_receive_thread->set_interval(receive_interval_us);
+    m_receive_thread->set_interval(kestro_socket_thread::until_woken);
+    m_receive_thread->set_waker(&wake_receive_thread, this);
 }
 
 socket_cache_client::~socket_cache_client() {
-    begin_close();
+    m_closing.store(true);
     m_receive_thread->stop();
     m_receive_thread.reset();
     clear_queues();
-    // The socket receives no more (close() came first): its target goes back to the pool.
     set_receive_target(nullptr);
-    if (m_filling != nullptr) m_pool.put(m_filling);
 }
 
 bool socket_cache_client::connect(const std::string& server_ip, unsigned short server_port,
@@ -50,22 +49,38 @@ int socket_cache_client::send(const char* data, int length) {
 
 bool socket_cache_client::close() {
     // The receive thread goes first, so that nothing is offered to the owner after its
-    // disconnect event; what arrives meanwhile is dropped with the queues.
-    begin_close();
+    // disconnect event; what has arrived unconsumed is dropped.
+    m_closing.store(true);
     m_receive_thread->stop();
     const bool result = socket_client::close();
     clear_queues();
     return result;
 }
 
+bool socket_cache_client::start_waiting() {
+    m_new_connection.store(true);
+    wake_waiting();
+    // A receive thread that is being stopped either takes the connection first (its last run
+    // looks for one after it has seen the request) and fires EVENT_CONNECT, or never does:
+    // then the connect fails, rather than succeed without that event.
+    const std::uint32_t state = m_receive_thread->get_state();
+    if (state == kestro_socket_thread::STATE_RUNNING ||
+        state == kestro_socket_thread::STATE_PAUSED ||
+        state == kestro_socket_thread::STATE_PAUSE_REQUESTED) {
+        return true;
+    }
+    return !m_new_connection.exchange(false);
+}
+
 int socket_cache_client::on_socket_event(socket_event* event, void* user) {
     auto* client = static_cast<socket_cache_client*>(user);
     if (client == nullptr || event == nullptr) return 0;
     if (event->type() == EVENT_RECV) {
-        client->queue_received(event->data(), event->length());
+        client->on_received(event->data(), event->length());
         return 0;
     }
-    // The wait thread's first act: the first receive goes straight into a pooled buffer.
+    // The receive thread's first act on a connection: the first receive goes straight into
+    // the stream.
     if (event->type() == EVENT_CONNECT) client->take_receive_target();
     const socket_event_callback callback = client->m_owner_callback.load();
     if (callback != nullptr) callback(event, client->m_owner_user.load());
@@ -73,78 +88,71 @@ int socket_cache_client::on_socket_event(socket_event* event, void* user) {
 }
 
 std::int32_t socket_cache_client::receive_task(void* self) {
-    auto* client = static_cast<socket_cache_client*>(self);
-    if (client == nullptr) return 0;
-    for (;;) {
-        // A server that sends faster than the owner consumes keeps the queue from ever
-        // emptying: a stop or pause request ends the run between buffers, or close() would
-        // wait for as long as the server keeps sending. What is left goes with the queues.
-        const std::uint32_t state = client->m_receive_thread->get_state();
-        if (state == kestro_socket_thread::STATE_STOP_REQUESTED ||
-            state == kestro_socket_thread::STATE_PAUSE_REQUESTED) {
-            break;
-        }
-        std::size_t left = 0;
-        client->m_in_hand.store(1);
-        stream_buffer* buffer = client->m_receive_queue.take_front(&left);
-        if (buffer == nullptr) {
-            client->m_in_hand.store(0);
-            break;
-        }
-        // Only this thread empties the queue, one buffer at a time: a held-back wait thread
-        // waits for the pop that brings it below the resume mark.
-        if (left + 1 == resume_queued_receives) client->m_room.notify();
-        client->m_receive_stream.append(buffer->data(), buffer->length());
-        client->m_pool.put(buffer);
-        client->m_in_hand.store(0);
-        client->offer_stream();
-    }
+    if (self != nullptr) static_cast<socket_cache_client*>(self)->receive_until_asked();
     return 0;
 }
 
-void socket_cache_client::queue_received(const char* data, std::size_t length) {
-    // The bytes are in the pooled buffer already: it is handed on as it is, and the receive
-    // thread told at once. Only when that buffer could not grow to a receive's size did they
-    // go to the socket's own buffer, and are copied.
-    stream_buffer* buffer = m_filling;
-    m_filling = nullptr;
-    if (m_target != nullptr) {
-        buffer->commit(length);
-    } else {
-        buffer->assign(data, length);
+void socket_cache_client::receive_until_asked() {
+    bool entered = false;
+    for (;;) {
+        // Looked at before the new connection: one handed over before the request is begun
+        // even when the request ends this run at once, so a connect that succeeded always
+        // has its EVENT_CONNECT.
+        const bool asked = !receive_thread_running();
+        if (m_new_connection.exchange(false)) {
+            m_waiting = true;
+            wait_enter(true);
+            entered = true;
+        } else if (m_waiting && !entered) {
+            wait_enter(false);  // resumed after a pause
+            entered = true;
+        }
+        if (asked) break;
+        if (!m_waiting) {
+            // No connection (not yet, or no more): nothing but a connect or a request wakes
+            // it. Without a waker (no connect can succeed then) the thread sleeps between runs
+            // instead, where a request still reaches it.
+            if (!wait_for_wake()) break;
+        } else if (!wait_round()) {
+            wait_leave();
+            entered = false;
+            m_waiting = false;
+        }
     }
-    m_receive_queue.push_back(buffer);
-    m_receive_thread->wake();
-    // Waiting here, before the next buffer is taken, keeps the buffers out (queued, being
-    // read, being filled) at the pool's capacity at most, so a flood never makes new ones.
-    wait_for_room();
+    if (entered) wait_leave();
+    // A stop ends the waiting for good (a close or the destructor is under way); a paused
+    // thread goes on with its connection once resumed.
+    const std::uint32_t state = m_receive_thread->get_state();
+    if (state != kestro_socket_thread::STATE_PAUSED &&
+        state != kestro_socket_thread::STATE_PAUSE_REQUESTED) {
+        m_waiting = false;
+    }
+}
+
+bool socket_cache_client::receive_thread_running() const {
+    return m_receive_thread->get_state() == kestro_socket_thread::STATE_RUNNING;
+}
+
+void socket_cache_client::wake_receive_thread(void* self) {
+    static_cast<socket_cache_client*>(self)->wake_waiting();
+}
+
+void socket_cache_client::on_received(const char* data, std::size_t length) {
+    // The bytes were received straight into the stream's free room and only need committing.
+    // Only when the stream could not make room did they go to the socket's own buffer, and
+    // are copied (or, with no memory for them either, dropped).
+    if (m_target != nullptr) {
+        m_receive_stream.commit(length);
+    } else {
+        m_receive_stream.append(data, length);
+    }
+    offer_stream();
     take_receive_target();
 }
 
 void socket_cache_client::take_receive_target() {
-    if (m_filling == nullptr) m_filling = m_pool.get();
-    m_filling->clear();
-    m_target = m_filling->reserve(receive_buffer_size);
+    m_target = m_receive_stream.reserve(receive_buffer_size);
     set_receive_target(m_target);
-}
-
-void socket_cache_client::wait_for_room() {
-    // Back-pressure: while the owner lags far behind, the wait thread stops reading, so that
-    // TCP holds the server back instead of the queue growing without bound.
-    // The hand is looked at first: a buffer taken off the queue meanwhile is then counted
-    // once, or the queue's shrinking shows that it has been given back.
-    const std::uint32_t in_hand = m_in_hand.load();
-    if (in_hand + m_receive_queue.size() < max_queued_receives) return;
-    const auto room = [this] {
-        return m_receive_queue.size() < resume_queued_receives || m_closing.load();
-    };
-    while (!m_room.wait_for(std::chrono::seconds(1), room)) {
-    }
-}
-
-void socket_cache_client::begin_close() {
-    m_closing.store(true);
-    m_room.notify();
 }
 
 void socket_cache_client::offer_stream() {
@@ -177,6 +185,6 @@ void socket_cache_client::offer_stream() {
 }
 
 void socket_cache_client::clear_queues() {
-    while (stream_buffer* buffer = m_receive_queue.take_front(nullptr)) m_pool.put(buffer);
+    // The stream is the only queue: what the owner left unconsumed goes.
     m_receive_stream.clear();
 }

@@ -25,7 +25,6 @@ constexpr const char* wait_error_lines[] = {
     "than or equal to zero. error times(",
     "epoll_waite error! undefine wait error. error times(",
 };
-constexpr unsigned wait_error_kinds = sizeof wait_error_lines / sizeof wait_error_lines[0];
 
 unsigned wait_error_kind(int error) {
     switch (error) {
@@ -44,11 +43,6 @@ unsigned wait_error_kind(int error) {
 
 }  // namespace
 
-// Failed waits per kind, for one run of the wait thread.
-struct socket_client::wait_errors {
-    std::uint32_t counts[wait_error_kinds] = {};
-};
-
 socket_client::socket_client()
     : m_connected(false),
       m_user(nullptr),
@@ -61,7 +55,10 @@ socket_client::socket_client()
       m_wait_thread_id(0),
       m_users(0),
       m_receive_target(nullptr),
-      m_received_full(false) {
+      m_received_full(false),
+      m_ended(false) {
+    static_assert(sizeof wait_error_lines / sizeof wait_error_lines[0] == wait_error_kinds,
+                  "one line per kind of failed wait");
     winsock_acquire();
     // Without it no wait thread can be stopped, so connect refuses (see start_wait_thread).
     platform::waker_open(m_waker);
@@ -247,6 +244,10 @@ bool socket_client::start_wait_thread(platform::socket_t s) {
     locker<critical_lock> guard(m_control);
     if (m_waker.handle == platform::invalid_socket || m_stop.load()) return false;
     m_poller.add(s);
+    return start_waiting();
+}
+
+bool socket_client::start_waiting() {
     std::uint32_t id = 0;
     if (!platform::thread_start(&_th_socket_wait, this, &m_wait_thread, &id)) return false;
     m_wait_thread_id.store(id);
@@ -255,7 +256,7 @@ bool socket_client::start_wait_thread(platform::socket_t s) {
 
 bool socket_client::stop_wait_thread() {
     m_stop.store(true);
-    if (m_waker.handle != platform::invalid_socket) platform::waker_notify(m_waker);
+    wake_waiting();
     // A callback on the wait thread may close: the loop ends after its current round, and
     // whoever closes or connects next, or the destructor, joins the thread.
     if (on_wait_thread()) return true;
@@ -269,51 +270,72 @@ bool socket_client::on_wait_thread() const {
 }
 
 void socket_client::_th_socket_wait(void* self) {
-    if (self != nullptr) static_cast<socket_client*>(self)->wait_loop();
+    if (self == nullptr) return;
+    auto* client = static_cast<socket_client*>(self);
+    client->wait_enter(true);
+    // At least one round, even when a callback of EVENT_CONNECT has already closed.
+    while (client->wait_round()) {
+    }
+    client->wait_leave();
 }
 
-void socket_client::wait_loop() {
+void socket_client::wait_enter(bool first) {
     // Stored here before any callback: one on this thread may close before the starting
     // thread has stored the identifier.
     m_wait_thread_id.store(platform::current_thread_id());
-    on_connect();
-    wait_errors errors;
-    bool ended = false;
+    if (!first) return;
+    m_wait_errors = wait_errors{};
+    m_ended = false;
     m_received_full = false;
-    // At least one round, even when a callback of EVENT_CONNECT has already closed.
-    do {
-        // A receive that filled the buffer has most likely left more behind: that is taken
-        // at once, since a wait would cost a system call only to find the socket readable.
-        if (m_received_full) {
-            const int received = receive(true);
-            if (received > 0) continue;
-            if (received == receive_ended) {
-                ended = true;
-                on_disconnect(false);
-                m_stop.store(true);
-                continue;
-            }
+    on_connect();
+}
+
+bool socket_client::wait_round() {
+    // A receive that filled the buffer has most likely left more behind: that is taken at
+    // once, since a wait would cost a system call only to find the socket readable.
+    if (m_received_full) {
+        const int received = receive(true);
+        if (received == receive_ended) {
+            m_ended = true;
+            on_disconnect(false);
+            m_stop.store(true);
         }
-        m_poller.prepare();
-        // No time-out: data, an error or a close (through the waker) ends the wait, and a
-        // quiet connection costs nothing while it lasts.
-        const int ready =
-            platform::socket_wait(m_poller.read_set(), m_poller.except_set(), -1, &m_waker);
-        if (ready > 0) {
-            epoll_event entries[ready_room];
-            if (m_poller.collect(entries, ready_room)) {
-                const unsigned walk = static_cast<unsigned>(ready) < ready_room
-                                          ? static_cast<unsigned>(ready)
-                                          : ready_room;
-                // Every entry is walked, even after one of them has asked to stop.
-                for (unsigned i = 0; i < walk; ++i) ended = !handle_ready(entries[i]) || ended;
-            }
-        } else if (ready < 0) {
-            report_wait_error(platform::socket_last_error(), errors);
+        if (received != 0) return !m_stop.load();
+    }
+    m_poller.prepare();
+    // No time-out: data, an error or the waker ends the wait, and a quiet connection costs
+    // nothing while it lasts.
+    const int ready =
+        platform::socket_wait(m_poller.read_set(), m_poller.except_set(), -1, &m_waker);
+    if (ready > 0) {
+        epoll_event entries[ready_room];
+        if (m_poller.collect(entries, ready_room)) {
+            const unsigned walk = static_cast<unsigned>(ready) < ready_room
+                                      ? static_cast<unsigned>(ready)
+                                      : ready_room;
+            // Every entry is walked, even after one of them has asked to stop.
+            for (unsigned i = 0; i < walk; ++i) m_ended = !handle_ready(entries[i]) || m_ended;
         }
-    } while (!m_stop.load());
-    if (ended) end_connection();
+    } else if (ready < 0) {
+        report_wait_error(platform::socket_last_error());
+    }
+    return !m_stop.load();
+}
+
+void socket_client::wait_leave() {
+    if (m_ended) end_connection();
+    m_ended = false;
     m_wait_thread_id.store(0);
+}
+
+bool socket_client::wait_for_wake() {
+    if (m_waker.handle == platform::invalid_socket) return false;
+    platform::socket_wait(nullptr, nullptr, -1, &m_waker);
+    return true;
+}
+
+void socket_client::wake_waiting() {
+    if (m_waker.handle != platform::invalid_socket) platform::waker_notify(m_waker);
 }
 
 bool socket_client::handle_ready(const epoll_event& entry) {
@@ -341,11 +363,11 @@ void socket_client::end_connection() {
     if (s != platform::invalid_socket) platform::socket_shutdown(s, true);
 }
 
-void socket_client::report_wait_error(int error, wait_errors& errors) {
+void socket_client::report_wait_error(int error) {
     const unsigned kind = wait_error_kind(error);
-    // One line per kind and run of the wait thread; later failures only count.
-    if (++errors.counts[kind] != 1) return;
+    // One line per kind and connection; later failures only count.
+    if (++m_wait_errors.counts[kind] != 1) return;
     std::ostringstream line;
-    line << wait_error_lines[kind] << errors.counts[kind] << ")\n";
+    line << wait_error_lines[kind] << m_wait_errors.counts[kind] << ")\n";
     log_text(line.str());
 }

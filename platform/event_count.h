@@ -28,11 +28,17 @@ public:
     // Blocks while the count still equals `ticket`, for at most `rest`. It may return early
     // (a signal, a spurious wake), so the caller looks at its condition and its clock again.
     void wait(std::uint32_t ticket, std::chrono::nanoseconds rest);
+    // The same with no time limit: no timer is armed, so a thread blocked here costs nothing
+    // until it is woken.
+    void wait(std::uint32_t ticket);
 
     // Moves the count on and wakes every thread blocked in wait().
     void wake_all();
 
 private:
+    // Both waits: at most *rest, or with no limit when rest is null.
+    void block(std::uint32_t ticket, const std::chrono::nanoseconds* rest);
+
     std::atomic<std::uint32_t> m_count{0};
     std::atomic<std::uint32_t> m_waiters{0};
     // Room for the Windows lock and condition variable, so that no system header leaks upward.

@@ -27,4 +27,9 @@ void thread_detach(thread_handle& handle);
 // Identifier of the calling thread (never 0).
 std::uint32_t current_thread_id();
 
+// How often the thread with identifier `id` (of this process) has blocked so far: the
+// system's count of its voluntary context switches, each a wait that put it to sleep. False
+// where the system does not keep one per thread that a process can read (Windows).
+bool thread_block_count(std::uint32_t id, std::uint64_t* count);
+
 }  // namespace platform

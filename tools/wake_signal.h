@@ -54,6 +54,21 @@ public:
         return wait_until(clock::now() + timeout, done);
     }
 
+    // Any thread. Waits with no time limit until done() holds (called with the mutex held).
+    // No timer is armed, so a thread waiting here costs nothing until it is notified; the
+    // blocking step that tests stand in for a coarse timer is not used.
+    template <class Done>
+    void wait(Done done) {
+        for (;;) {
+            const std::uint32_t ticket = m_events.ticket();
+            {
+                std::lock_guard<std::mutex> guard(m_mutex);
+                if (done()) return;
+            }
+            m_events.wait(ticket);
+        }
+    }
+
     // Tests stand in a coarse timer here (every signal's blocking step goes through it);
     // nullptr restores the event count's own timed wait.
     static void set_block_function(block_fn fn);

@@ -21,15 +21,25 @@ event_count::event_count() = default;
 event_count::~event_count() = default;
 
 void event_count::wait(std::uint32_t ticket, std::chrono::nanoseconds rest) {
-    if (rest.count() <= 0) return;
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(rest);
+    if (rest.count() > 0) block(ticket, &rest);
+}
+
+void event_count::wait(std::uint32_t ticket) {
+    block(ticket, nullptr);
+}
+
+void event_count::block(std::uint32_t ticket, const std::chrono::nanoseconds* rest) {
     timespec timeout{};
-    timeout.tv_sec = static_cast<time_t>(seconds.count());
-    timeout.tv_nsec = static_cast<long>((rest - seconds).count());
+    if (rest != nullptr) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*rest);
+        timeout.tv_sec = static_cast<time_t>(seconds.count());
+        timeout.tv_nsec = static_cast<long>((*rest - seconds).count());
+    }
     // Counted before the kernel compares the word: a waker that finds no waiter has moved
     // the count before this thread blocks, so the kernel's comparison fails.
     m_waiters.fetch_add(1);
-    syscall(SYS_futex, word(m_count), FUTEX_WAIT_PRIVATE, ticket, &timeout, nullptr, 0);
+    syscall(SYS_futex, word(m_count), FUTEX_WAIT_PRIVATE, ticket,
+            rest != nullptr ? &timeout : nullptr, nullptr, 0);
     m_waiters.fetch_sub(1);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <new>
 
 namespace platform {
@@ -66,5 +67,21 @@ void thread_detach(thread_handle& handle) {
 }
 
 std::uint32_t current_thread_id() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
+
+bool thread_block_count(std::uint32_t id, std::uint64_t* count) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%u/status", id);
+    std::FILE* status = std::fopen(path, "r");
+    if (status == nullptr) return false;
+    bool found = false;
+    char line[128];
+    unsigned long long value = 0;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+        found = std::sscanf(line, "voluntary_ctxt_switches: %llu", &value) == 1;
+    }
+    std::fclose(status);
+    if (found) *count = value;
+    return found;
+}
 
 }  // namespace platform

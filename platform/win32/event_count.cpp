@@ -22,11 +22,20 @@ event_count::event_count() {
 event_count::~event_count() = default;  // neither object holds a resource
 
 void event_count::wait(std::uint32_t ticket, std::chrono::nanoseconds rest) {
-    if (rest.count() <= 0) return;
-    // Whole milliseconds, rounded up: a shorter wait would return at once and spin.
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(rest).count();
-    const DWORD timeout =
-        ms >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
+    if (rest.count() > 0) block(ticket, &rest);
+}
+
+void event_count::wait(std::uint32_t ticket) {
+    block(ticket, nullptr);
+}
+
+void event_count::block(std::uint32_t ticket, const std::chrono::nanoseconds* rest) {
+    DWORD timeout = INFINITE;
+    if (rest != nullptr) {
+        // Whole milliseconds, rounded up: a shorter wait would return at once and spin.
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*rest).count();
+        timeout = ms >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
+    }
     AcquireSRWLockExclusive(lock_of(m_native));
     if (m_count.load() == ticket)
         SleepConditionVariableSRW(cv_of(m_native), lock_of(m_native), timeout, 0);

@@ -57,4 +57,8 @@ void thread_detach(thread_handle& handle) {
 
 std::uint32_t current_thread_id() { return GetCurrentThreadId(); }
 
+bool thread_block_count(std::uint32_t, std::uint64_t*) {
+    return false;
+}
+
 }  // namespace platform

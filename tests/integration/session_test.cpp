@@ -1,7 +1,12 @@
 // A whole session through the public header against the simulator: connect, login with the
 // symbol list, registration, quotes, refusals and disconnect.
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <string>
+#include <thread>
 
+#include "platform/thread.h"
 #include "support/client_fixture.h"
 
 namespace {
@@ -156,6 +161,34 @@ TEST_F(client_fixture, disconnect_before_login_closes_on_the_calling_thread) {
     EXPECT_TRUE(server.wait_closed(0, 5000));
     api->Disconnect();  // again: nothing more
     EXPECT_EQ(sink.count(sink_event::DISCONNECTED), 1u);
+}
+
+// Logged in with nothing arriving, the receive thread blocks on its socket with no time-out: in
+// ten seconds it wakes no more than a handful of times. Counted where the system keeps a count
+// per thread; elsewhere the test is skipped.
+TEST_F(client_fixture, an_idle_logged_in_client_leaves_its_receive_thread_asleep) {
+    struct thread_noting_sink : recording_sink {
+        std::atomic<std::uint32_t> receive_thread{0};
+        void OnLogText(int level, const char* text, int length) override {
+            if (std::strcmp(text, "[on_cache_callback] EVENT_CONNECT") == 0) {
+                receive_thread.store(platform::current_thread_id());
+            }
+            recording_sink::OnLogText(level, text, length);
+        }
+    } noting;
+    ASSERT_TRUE(api->ConnServer(address(), &noting));
+    api->LoginToOqs(credentials());
+    ASSERT_TRUE(noting.wait_count(sink_event::LOGIN, 1));
+    ASSERT_TRUE(noting.wait_for([&] { return noting.receive_thread.load() != 0; }));
+    std::uint64_t before = 0, after = 0;
+    const bool counted = platform::thread_block_count(noting.receive_thread.load(), &before);
+    if (counted) {
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        EXPECT_TRUE(platform::thread_block_count(noting.receive_thread.load(), &after));
+        EXPECT_LE(after - before, 5u);
+    }
+    destroy();  // before the sink goes
+    if (!counted) GTEST_SKIP() << "this system keeps no count of a thread's waits";
 }
 
 }  // namespace
