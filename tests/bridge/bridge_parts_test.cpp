@@ -1,6 +1,6 @@
 // quote_bridge's parts without a server: the session events told from the library's log lines
 // and replies, the XADD commands in the protocol's form (read back with hiredis's own reply
-// reader), the latency percentiles and the command line.
+// reader) and the command line.
 #include <gtest/gtest.h>
 
 #include <hiredis/hiredis.h>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "apps/bridge_options.h"
-#include "apps/latency_histogram.h"
 #include "apps/session_events.h"
 #include "apps/stream_entry.h"
 #include "sim/sample_data.h"
@@ -79,12 +78,10 @@ TEST(SessionEvents, TheLibrarysLinesAndRepliesMakeTheSessionsEvents) {
                                               "registrations_restored 1", "connection_lost",
                                               "connection_restored", "registrations_restored 2",
                                               "session_ended"}));
-}
-
-TEST(SessionEvents, WithNothingRegisteredARestoreIsCompleteAtOnce) {
-    session_events events = recorder();
-    events.on_connection_lost();
-    events.on_connection_restored();
+    // With nothing registered a restore is complete at once.
+    session_events fresh = recorder();
+    fresh.on_connection_lost();
+    fresh.on_connection_restored();
     EXPECT_EQ(told, (std::vector<std::string>{"connection_lost", "connection_restored",
                                               "registrations_restored"}));
 }
@@ -120,26 +117,6 @@ TEST(StreamEntry, AQuoteGoesOutAsOneXaddWithTheRecordByteForByte) {
               (std::vector<std::string>{"XADD", "p:events", "MAXLEN", "~", "5000", "*", "event",
                                         "redis_restored", "time_ns", "42", "text", "back", "lost",
                                         "17", "published", "0"}));
-}
-
-TEST(LatencyHistogram, PercentilesLieWithinTheirBucketOfTheTrueValue) {
-    latency_histogram h;
-    EXPECT_EQ(h.percentile(0.5), 0);
-    for (std::int64_t v = 1; v <= 100000; ++v) h.add(v * 1000);  // 1 us to 100 ms
-    h.add(-5);                                                   // a clock stepped back
-    EXPECT_EQ(h.count(), 100001u);
-    EXPECT_EQ(h.max(), 100000000);
-    const std::pair<double, double> expected[] = {
-        {0.5, 50000000}, {0.99, 99000000}, {1.0, 100000000}, {0.00001, 1000}};
-    for (const auto& e : expected) {
-        const double got = static_cast<double>(h.percentile(e.first));
-        EXPECT_GE(got, e.second * 0.999) << e.first;
-        EXPECT_LE(got, e.second * 1.016) << e.first;
-    }
-    EXPECT_EQ(h.percentile(0), 0);
-    h.clear();
-    h.add(37);
-    EXPECT_EQ(h.percentile(0.99), 37);
 }
 
 TEST(BridgeOptions, ValuesAreCheckedAndThePasswordComesFromTheEnvironment) {
