@@ -101,22 +101,28 @@ class _Handle:
 
     def __init__(self, pointer):
         self._pointer = pointer
-        self._busy = 0
+        self._busy = collections.Counter()  # calls in flight, by thread
         self._closing = False
         self._changed = threading.Condition(threading.Lock())
 
     def call(self, function, *args):
+        me = threading.get_ident()
         with self._changed:
             if self._closing:
                 raise ClientClosed("the client is closed")
-            self._busy += 1
+            self._busy[me] += 1
         try:
             return function(self._pointer, *args)
         finally:
             with self._changed:
-                self._busy -= 1
-                if self._busy == 0:
-                    self._changed.notify_all()
+                self._busy[me] -= 1
+                self._changed.notify_all()
+
+    def _others_busy(self):
+        # The closing thread is in no call of its own: a count it holds was left by a Ctrl-C
+        # that struck between the count and the call.
+        me = threading.get_ident()
+        return any(n > 0 for thread, n in self._busy.items() if thread != me)
 
     def close(self):
         with self._changed:
@@ -124,7 +130,7 @@ class _Handle:
                 return
             self._closing = True
             # A call that does not come back is left alone rather than run into freed memory.
-            if not self._changed.wait_for(lambda: self._busy == 0, _CLOSE_WAIT_S):
+            if not self._changed.wait_for(lambda: not self._others_busy(), _CLOSE_WAIT_S):
                 return
             pointer, self._pointer = self._pointer, None
         _live.discard(self)
