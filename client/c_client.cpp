@@ -187,8 +187,13 @@ void c_client::OnLoginReply(bool success, const char* text) {
 }
 
 void c_client::OnQuote(int exchange_code, const OrvMarketDepthQuoteData* quote) {
-    m_received.fetch_add(1, std::memory_order_relaxed);
-    if (m_ring) return m_ring->push(static_cast<char>(exchange_code), quote, now_ns());
+    // The receive thread is the only writer: a plain add, not a locked one.
+    m_received.store(m_received.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    if (m_ring) {
+        // Every quote of one receive arrived at the same moment: one clock read for them all.
+        if (m_receive_ns == 0) m_receive_ns = now_ns();
+        return m_ring->push(static_cast<char>(exchange_code), quote, m_receive_ns);
+    }
     // Byte for byte the same record (checked where the C interface is exported).
     const auto* record = reinterpret_cast<const orvq_quote*>(quote);
     inside([&] { m_table.on_quote(m_user, exchange_code, record); });
@@ -225,6 +230,11 @@ void c_client::on_connection_lost() {
         return queue(ORVQ_EVENT_CONNECTION_LOST, 0, 0, nullptr);
     }
     inside([&] { m_table.on_connection_lost(m_user); });
+}
+
+void c_client::on_received_end() {
+    m_receive_ns = 0;
+    if (m_ring) m_ring->publish();
 }
 
 void c_client::on_connection_restored() {

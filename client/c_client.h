@@ -61,6 +61,7 @@ public:
     // connection_observer: the worker and the transport's threads.
     void on_connection_lost() override;
     void on_connection_restored() override;
+    void on_received_end() override;
 
 private:
     // Runs one callback with this client marked as the calling thread's.
@@ -76,6 +77,8 @@ private:
     std::unique_ptr<quote_ring> m_ring;     // pull mode only
     std::unique_ptr<event_queue> m_events;  // pull mode only
     std::atomic<std::uint64_t> m_received{0};
+    // The receive time of the quotes of the receive being handed on; receive thread only.
+    std::int64_t m_receive_ns = 0;
     std::atomic<std::uint64_t> m_reconnects{0};
     std::mutex m_poll_lock;
     std::condition_variable m_poll_left;

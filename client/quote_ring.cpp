@@ -19,11 +19,16 @@ void quote_ring::push(char exchange_code, const void* quote, std::int64_t receiv
     std::memcpy(&m_quotes[slot], quote, sizeof(orvq_quote));
     m_codes[slot] = exchange_code;
     m_times[slot] = receive_ns;
-    m_head.store(head + 1);
-    // Both positions are sequentially consistent: a poller that found the ring empty before
-    // this quote has stored the tail that is read here, so only a ring that held nothing but
-    // this quote can have a poller waiting for it.
-    if (m_tail.load() == head) m_wake.notify();
+    m_head.store(head + 1, std::memory_order_release);
+}
+
+void quote_ring::publish() {
+    const std::uint64_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_published) return;
+    // A poller waits only when it found nothing: the wake_signal's mutex orders its look at
+    // the head against this notify, so it either saw these quotes or is woken here.
+    m_published = head;
+    m_wake.notify();
 }
 
 int quote_ring::take_ready(orvq_quote* quotes, char* codes, std::int64_t* times, int max) {

@@ -4,7 +4,8 @@
 // quotes into the application's arrays, one at a time under m_take_lock. A quote that finds the
 // ring full is dropped and counted (the newest goes, so what is queued stays a gapless run of
 // what the server sent). Pollers block on m_wake until a quote comes, their deadline passes or
-// the ring is closed; the writer wakes them only when it fills an empty ring.
+// the ring is closed; the writer wakes them once per receive (publish), after all of its
+// quotes are in, so that a poller takes them in one batch rather than one wake-up each.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,10 @@ public:
 
     // Receive thread: queues one quote with its exchange code and receive time, or drops it.
     void push(char exchange_code, const void* quote, std::int64_t receive_ns);
+
+    // Receive thread, after the pushes of one receive: wakes the pollers if any of them waits
+    // for what was queued since the last publish.
+    void publish();
 
     // Any thread: moves up to `max` of the oldest quotes out, waiting until `deadline` for the
     // first. Returns how many it took; 0 at the deadline or once the ring is closed.
@@ -55,6 +60,7 @@ private:
     std::atomic<std::uint64_t> m_head{0};
     std::atomic<std::uint64_t> m_tail{0};
     std::atomic<std::uint64_t> m_dropped{0};
+    std::uint64_t m_published = 0;  // the head at the last publish; the writer's own
     std::atomic<bool> m_closed{false};
     std::mutex m_take_lock;
     KESTRO::TOOLS::wake_signal m_wake;

@@ -78,6 +78,7 @@ std::uint32_t receive_path::on_received(Coqc_tcp* client, char* bytes, std::uint
         if (used == 0) break;  // the rest is an incomplete message
         position += used;
     }
+    if (connection_observer* observer = client->m_observer.load()) observer->on_received_end();
     return position;
 }
 
