@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
 using namespace KESTRO::TOOLS;
-using texts = std::vector<std::string>;
 
 TEST(str_utils, copy_and_format_cut_and_always_terminate) {
     char field[4];
@@ -28,16 +26,6 @@ TEST(str_utils, copy_and_format_cut_and_always_terminate) {
     EXPECT_EQ(string_printf("[%s] %d", "net", 42), "[net] 42");
     const std::string huge(50000, 'h');
     EXPECT_EQ(string_printf("%s", huge.c_str()), huge.substr(0, 40959));
-}
-
-TEST(str_utils, split_cuts_a_dotted_address) {
-    texts out{"stale"};
-    EXPECT_TRUE(split_str("192.168.10.1", out, "."));
-    EXPECT_EQ(out, (texts{"192", "168", "10", "1"}));
-    EXPECT_TRUE(split_str("a..b.", out, "."));
-    EXPECT_EQ(out, (texts{"a", "", "b"}));
-    EXPECT_FALSE(split_str(nullptr, out, "."));
-    EXPECT_FALSE(split_str("a.b", out, ""));
 }
 
 }  // namespace
