@@ -38,7 +38,7 @@ extern "C" {
 
 /* The interface's number: it only ever grows, with each addition to this header. A binding
  * compares it with orvq_abi_version() when it loads. */
-#define ORVQ_ABI_VERSION 1
+#define ORVQ_ABI_VERSION 2 /* 2: orvq_stats.session_ended */
 
 /* Bytes in one quote record. */
 #define ORVQ_QUOTE_SIZE 345
@@ -149,7 +149,11 @@ typedef struct orvq_event {
 /* Counters of one client since orvq_create. The caller sets size. */
 typedef struct orvq_stats {
     uint32_t size; /* sizeof(orvq_stats) */
-    uint32_t reserved;
+    /* 1 once the session is over: DISCONNECTED was reported (a refused login, a connection
+     * that closed before the login, the reconnects given up, or orvq_disconnect), and the
+     * library will not reconnect by itself; 0 again when orvq_connect connects. Libraries of
+     * ABI 1 leave it 0. */
+    uint32_t session_ended;
     uint64_t quotes_received; /* quotes the library received, in either mode */
     uint64_t quotes_dropped;  /* pull mode: quotes that found the queue full */
     uint64_t reconnects;      /* connections restored after a loss */
@@ -157,7 +161,7 @@ typedef struct orvq_stats {
     uint64_t events_dropped;  /* pull mode: events that found the event queue full */
 } orvq_stats;
 
-/* The library's version text ("1.1.0"), its ORVQ_ABI_VERSION and ORVQ_QUOTE_SIZE. */
+/* The library's version text ("1.2.0"), its ORVQ_ABI_VERSION and ORVQ_QUOTE_SIZE. */
 ORVQUOTE_API const char* orvq_version(void);
 ORVQUOTE_API int orvq_abi_version(void);
 ORVQUOTE_API int orvq_quote_size(void);

@@ -85,7 +85,7 @@ public:
     client(const client&) = delete;
     client& operator=(const client&) = delete;
 
-    // The library's version text, e.g. "1.1.0".
+    // The library's version text, e.g. "1.2.0".
     static const char* version() { return orvq_version(); }
 
     // The C header's operations; each throws orvq::error where that returns an error.

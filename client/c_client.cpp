@@ -155,7 +155,7 @@ int c_client::next_event(orvq_event* event, int timeout_ms) {
 }
 
 void c_client::get_stats(orvq_stats* stats) const {
-    stats->reserved = 0;
+    stats->session_ended = m_session_ended.load() ? 1 : 0;
     stats->quotes_received = m_received.load();
     stats->quotes_dropped = m_ring ? m_ring->dropped() : 0;
     stats->reconnects = m_reconnects.load();
@@ -170,11 +170,13 @@ void c_client::queue(std::int32_t kind, int exchange_code, int value, const char
 }
 
 void c_client::OnServerConnected() {
+    m_session_ended.store(false);
     if (m_table.on_connected == nullptr) return queue(ORVQ_EVENT_CONNECTED, 0, 0, nullptr);
     inside([&] { m_table.on_connected(m_user); });
 }
 
 void c_client::OnServerDisconnected() {
+    m_session_ended.store(true);
     if (m_table.on_disconnected == nullptr) return queue(ORVQ_EVENT_DISCONNECTED, 0, 0, nullptr);
     inside([&] { m_table.on_disconnected(m_user); });
 }

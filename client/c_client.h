@@ -80,6 +80,9 @@ private:
     // The receive time of the quotes of the receive being handed on; receive thread only.
     std::int64_t m_receive_ns = 0;
     std::atomic<std::uint64_t> m_reconnects{0};
+    // Set as DISCONNECTED is reported, cleared as CONNECTED is: a poller that finds it set
+    // and the queue empty knows no quote will come.
+    std::atomic<bool> m_session_ended{false};
     std::mutex m_poll_lock;
     std::condition_variable m_poll_left;
     int m_pollers = 0;       // guarded by m_poll_lock

@@ -2,7 +2,7 @@
 the standard library: a wheel is a zip with the package and a .dist-info folder (PEP 427), and
 this package has nothing to compile.
 
-    build_wheel.py --version 1.1.0 --library PATH --platform linux_x86_64.manylinux_2_36_x86_64 --out DIR
+    build_wheel.py --version 1.2.0 --library PATH --platform linux_x86_64.manylinux_2_36_x86_64 --out DIR
 
 The library is stored as orvquote/_native/liborvquote.so.1 (orvquote.dll for a win platform),
 where the package loads it by absolute path; orvquote/_version.py carries the version. Several

@@ -59,6 +59,8 @@ def main():
                     print(f"\x1b[H\x1b[J{HEADER}\n{table}", flush=True)
         except KeyboardInterrupt:
             pass
+        except orvquote.SessionEnded:  # the library does not reconnect: the table is final
+            print("the session ended", file=sys.stderr)
     print(HEADER, *(row(last[n], seen[n]) for n in sorted(last)), sep="\n")
 
 

@@ -15,7 +15,7 @@ from . import _lib
 from ._records import DEPTH_DTYPE, QUOTE_DTYPE, RECORD_DTYPE
 from .capture import CaptureError, read_capture, to_dataframe
 from .client import (ClientClosed, Client, ConnectError, Event, EventKind, LoginRefused,
-                     OrvQuoteError, RegisterRefused, Stats, UnknownSymbol)
+                     OrvQuoteError, RegisterRefused, SessionEnded, Stats, UnknownSymbol)
 
 __version__ = _lib.PACKAGE_VERSION or _lib.version
 library_version = _lib.version  # the loaded library's
@@ -23,4 +23,5 @@ library_path = _lib.path  # where it was loaded from
 
 __all__ = ["Client", "QUOTE_DTYPE", "RECORD_DTYPE", "DEPTH_DTYPE", "read_capture",
            "to_dataframe", "Event", "EventKind", "Stats", "OrvQuoteError", "ConnectError",
-           "LoginRefused", "UnknownSymbol", "RegisterRefused", "ClientClosed", "CaptureError"]
+           "LoginRefused", "UnknownSymbol", "RegisterRefused", "ClientClosed", "SessionEnded",
+           "CaptureError"]

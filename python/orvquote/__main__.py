@@ -59,18 +59,19 @@ def _subscribe(client, wanted):
 
 
 def _receive(client, seconds):
+    """The quotes received, and whether the session ended before the time was up."""
     count, deadline = 0, time.monotonic() + seconds
     try:
         while (left := deadline - time.monotonic()) > 0:
             records = client.poll(4096, min(left, 1.0), with_times=True)
             sys.stdout.write("".join(_lines(records)))
             count += len(records)
-            for event in client.events():
-                if event.kind == orvquote.EventKind.DISCONNECTED:
-                    print("orvquote: disconnected", file=sys.stderr)
+    except orvquote.SessionEnded:
+        print("orvquote: disconnected", file=sys.stderr)
+        return count, True
     except KeyboardInterrupt:
         pass
-    return count
+    return count, False
 
 
 def main(argv=None):
@@ -87,9 +88,9 @@ def main(argv=None):
             print(f"orvquote: login failed: {getattr(e, 'text', e)}", file=sys.stderr)
             return 1
         _subscribe(client, wanted)
-        count = _receive(client, o.seconds)
+        count, ended = _receive(client, o.seconds)
     print(f"{count} quotes")
-    return 0
+    return 1 if ended else 0
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@ except ImportError:  # a source tree: as new as the library built from it
 
 ENV_VAR = "ORVQUOTE_LIBRARY"
 # The interface number this package was written against; a library's only ever grows.
-ABI_VERSION = 1
+ABI_VERSION = 2
 FILE_NAME = "orvquote.dll" if sys.platform == "win32" else "liborvquote.so.1"
 
 EVENT_TEXT_SIZE = 1024
@@ -40,7 +40,7 @@ class Event(ctypes.Structure):
 
 class Stats(ctypes.Structure):
     """orvq_stats."""
-    _fields_ = [("size", ctypes.c_uint32), ("reserved", ctypes.c_uint32),
+    _fields_ = [("size", ctypes.c_uint32), ("session_ended", ctypes.c_uint32),
                 ("quotes_received", ctypes.c_uint64), ("quotes_dropped", ctypes.c_uint64),
                 ("reconnects", ctypes.c_uint64), ("queue_depth", ctypes.c_uint64),
                 ("events_dropped", ctypes.c_uint64)]
@@ -88,7 +88,7 @@ def _load():
         raise ImportError(
             f"orvquote: cannot load the quote library {path} ({origin}): {e}. Install the "
             f"wheel, which bundles it, or the orvquote Debian package, or set {ENV_VAR} to a "
-            f"{FILE_NAME} of version 1.1.0 or newer") from None
+            f"{FILE_NAME} of version 1.2.0 or newer") from None
     for name, (restype, argtypes) in PROTOTYPES.items():
         try:
             function = getattr(lib, name)

@@ -69,6 +69,12 @@ class ClientClosed(OrvQuoteError):
     """The client was closed (by close(), its finalizer or the exit hook)."""
 
 
+class SessionEnded(OrvQuoteError):
+    """The session is over and the library will not reconnect: the server closed the
+    connection before the login or refused a login, or the reconnects were given up. Raised
+    once every quote received before the end has been taken; events() still tells why."""
+
+
 class EventKind(enum.IntEnum):
     CONNECTED = 1
     DISCONNECTED = 2
@@ -83,7 +89,8 @@ class EventKind(enum.IntEnum):
 
 Event = collections.namedtuple("Event", "kind exchange_code value text time_ns")
 Stats = collections.namedtuple(
-    "Stats", "quotes_received quotes_dropped reconnects queue_depth events_dropped")
+    "Stats",
+    "quotes_received quotes_dropped reconnects queue_depth events_dropped session_ended")
 
 
 def _check(status, what):
@@ -154,14 +161,16 @@ except (AttributeError, RuntimeError):
 atexit.register(_close_all)
 
 
-def _wait(handle, function, args, timeout):
-    """function(client, *args, ms) in chunks of at most CHUNK_S until it returns non-zero or
-    `timeout` seconds (None: no end) have passed."""
+def _wait(handle, function, args, timeout, give_up=None):
+    """function(client, *args, ms) in chunks of at most CHUNK_S until it returns non-zero,
+    `timeout` seconds (None: no end) have passed, or give_up() says nothing will come."""
     deadline = None if timeout is None else time.monotonic() + timeout
     while True:
         left = CHUNK_S if deadline is None else max(0.0, deadline - time.monotonic())
         result = handle.call(function, *args, math.ceil(min(left, CHUNK_S) * 1000))
         if result != 0 or (deadline is not None and time.monotonic() >= deadline):
+            return result
+        if give_up is not None and give_up():
             return result
 
 
@@ -241,6 +250,7 @@ class Client:
     def login(self, user, password, timeout=10.0):
         """Logs in and waits for the answer (the library answers once it has the symbol list):
         LoginRefused with the server's reason, TimeoutError when none comes."""
+        self._check_session("login")
         self._call(_lib.lib.orvq_login, "login", user.encode(), password.encode())
         reply = self._wait_event(lambda e: e.kind == EventKind.LOGIN_REPLY,
                                  time.monotonic() + timeout, "login reply")
@@ -249,6 +259,7 @@ class Client:
 
     def symbols(self, timeout=10.0):
         """The server's symbol list as [(exchange_code, symbol), ...]."""
+        self._check_session("symbols")
         self._call(_lib.lib.orvq_query_symbols, "query symbols")
         deadline, listed = time.monotonic() + timeout, []
         while not (entry := self._wait_event(lambda e: e.kind == EventKind.SYMBOL, deadline,
@@ -272,6 +283,7 @@ class Client:
         symbols = [symbols] if isinstance(symbols, str) else list(symbols)
         if self._listed is None:
             self.symbols(timeout)
+        self._check_session(reply_kind.name.lower())
         unknown = [s for s in symbols if s not in self._listed]
         if unknown:
             raise UnknownSymbol(unknown)
@@ -296,7 +308,16 @@ class Client:
     def stats(self):
         stats = _lib.Stats(size=ctypes.sizeof(_lib.Stats))
         self._call(_lib.lib.orvq_get_stats, "stats", ctypes.byref(stats))
-        return Stats(*(getattr(stats, name) for name in Stats._fields))
+        return Stats(*(getattr(stats, name) for name in Stats._fields[:-1]),
+                     bool(stats.session_ended))
+
+    def _over_and_taken(self):
+        stats = self.stats()
+        return stats.session_ended and stats.queue_depth == 0
+
+    def _check_session(self, what):
+        if self.stats().session_ended:
+            raise SessionEnded(f"{what}: the session is over; events() tells why")
 
     # ---- quotes --------------------------------------------------------------------------
 
@@ -304,13 +325,18 @@ class Client:
         """Up to `max` quotes, oldest first, as an array of QUOTE_DTYPE (RECORD_DTYPE with
         with_times: each with its receive time and exchange code, as read_capture gives them).
         Waits up to `timeout` seconds (None: without end) for the first; returns at once when
-        quotes are queued, and an empty array when none came."""
+        quotes are queued, and an empty array when none came. SessionEnded once the session is
+        over and every quote has been taken."""
         quotes = np.empty(max, QUOTE_DTYPE)
         args = [quotes.ctypes.data, None, None, max]
         if with_times:
             codes, times = np.empty(max, np.uint8), np.empty(max, np.int64)
             args[1:3] = codes.ctypes.data, times.ctypes.data
-        count = _check(_wait(self._handle, _lib.lib.orvq_poll_quotes, args, timeout), "poll")
+        count = _check(_wait(self._handle, _lib.lib.orvq_poll_quotes, args, timeout,
+                             self._over_and_taken), "poll")
+        if count == 0 and self._over_and_taken():
+            raise SessionEnded("poll: the session is over and every quote was taken; "
+                               "events() tells why")
         if with_times:
             return _records(quotes[:count], codes[:count], times[:count])
         if count == max:
@@ -324,7 +350,8 @@ class Client:
     def batches(self, max=4096, timeout=1.0, with_times=False):
         """Iterates over batches of quotes as poll() returns them: an empty one when nothing
         came within `timeout` seconds (None: only non-empty ones). Ends when the client is
-        closed; Ctrl-C ends it within a chunk."""
+        closed; raises SessionEnded when the session is over (the library does not reconnect)
+        after the last quote; Ctrl-C ends it within a chunk."""
         while True:
             try:
                 batch = self.poll(max, timeout, with_times)

@@ -80,10 +80,21 @@ def test_replayed_records_arrive_byte_for_byte(sim, capture):
     assert len(got) == len(records) and np.array_equal(raw(got), raw(records))
 
 
-def test_dropped_connection_is_restored_with_the_subscription(sim):
-    with client_of(sim("--drop-after", "1", "--rate", "20")) as client:
+def test_dropped_connection_is_restored_and_a_refused_relogin_ends_the_session(sim):
+    first = sim("--drop-after", "1", "--rate", "20")
+    with client_of(first) as client:
         client.subscribe("Au(T+D)")
         next_of(client, orvquote.EventKind.CONNECTION_LOST)
         restored = next_of(client, orvquote.EventKind.CONNECTION_RESTORED).time_ns
         take(client, lambda q: (q["ReceiveTimeNs"] > restored).any(), with_times=True)
-        assert client.stats().reconnects >= 1
+        assert client.stats().reconnects >= 1 and not client.stats().session_ended
+        # The server comes back refusing logins: the library gives up, and batches() says so.
+        first.stop()
+        sim("--port", str(first.port), "--refuse-login")
+        deadline = time.monotonic() + 15
+        with pytest.raises(orvquote.SessionEnded):
+            for _ in client.batches(timeout=1.0):
+                assert time.monotonic() < deadline, "the session did not end"
+        assert next_of(client, orvquote.EventKind.DISCONNECTED)
+        with pytest.raises(orvquote.SessionEnded):
+            client.subscribe("cu2506")

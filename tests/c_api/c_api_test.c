@@ -210,14 +210,15 @@ static orvq_stats stats_of(orvq_client* client) {
 }
 
 /* The loss of a logged-in connection and, after the 2 s reconnect wait, its restoration come
- * in that order, then the registration again. */
-static void lost_and_restored(void) {
+ * in that order, then the registration again; a second loss whose new login is refused ends
+ * the session, which the statistics then say. */
+static void lost_restored_and_ended(void) {
     th_server* server = th_server_start();
     th_recorder* rec = th_recorder_new();
     orvq_client* client = pull_session(server, rec, 0);
     th_record event;
     int registered, lost, restored, again;
-    CHECK_EQ(stats_of(client).reconnects, 0u);
+    CHECK(stats_of(client).reconnects == 0 && stats_of(client).session_ended == 0);
     CHECK(th_drop_all(server));
     CHECK(wait_for(client, rec, ORVQ_EVENT_REGISTER_REPLY, 2));
     CHECK(th_count(rec, ORVQ_EVENT_CONNECTION_LOST) == 1 &&
@@ -229,7 +230,13 @@ static void lost_and_restored(void) {
     again = find(rec, ORVQ_EVENT_REGISTER_REPLY, 1, &event);
     CHECK(registered < lost && lost < restored && restored < again);
     CHECK_EQ(strcmp(event.text, "SIMA01"), 0);
-    CHECK_EQ(stats_of(client).reconnects, 1u);
+    CHECK(stats_of(client).reconnects == 1u && stats_of(client).session_ended == 0);
+    th_refuse_logins(server);
+    CHECK(th_drop_all(server));
+    CHECK(wait_for(client, rec, ORVQ_EVENT_DISCONNECTED, 1));
+    CHECK(th_count(rec, ORVQ_EVENT_CONNECTION_LOST) == 2 &&
+          th_count(rec, ORVQ_EVENT_CONNECTION_RESTORED) == 1);
+    CHECK_EQ(stats_of(client).session_ended, 1u);
     CHECK_EQ(orvq_destroy(client), ORVQ_OK);
     th_recorder_free(rec);
     th_server_stop(server);
@@ -393,7 +400,7 @@ int main(int argc, char** argv) {
     int ran = 0;
     RUN(layout_and_version);
     RUN(same_events_as_the_cxx_interface);
-    RUN(lost_and_restored);
+    RUN(lost_restored_and_ended);
     RUN(full_queue_drops_the_newest);
     RUN(teardown_inside_a_callback_is_refused);
     RUN(destroy_ends_blocked_polls);

@@ -78,6 +78,13 @@ int th_drop_all(th_server* server) {
     return th_wait_no_connection(server);
 }
 
+void th_refuse_logins(th_server* server) {
+    server->server.update_script([](sim::reply_script& script) {
+        script.login = sim::login_answer{'N', "refused", false};
+        script.relogin.reset();
+    });
+}
+
 int th_wait_no_connection(th_server* server) {
     return server->server.wait_open_count(0, 10000);
 }

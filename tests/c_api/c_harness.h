@@ -23,6 +23,7 @@ int th_send_quotes(th_server* server, char exchange_code, const char* symbol, in
 void th_make_quote(const char* symbol, int sequence, orvq_quote* out);
 /* Drops every connection, or waits for none to be open (bounded); 1 on success. */
 int th_drop_all(th_server* server);
+void th_refuse_logins(th_server* server); /* every login from now on */
 int th_wait_no_connection(th_server* server);
 
 /* Everything a callback or a poll handed over, in the order it was added. */
