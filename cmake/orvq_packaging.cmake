@@ -33,6 +33,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/c/CMakeLists.txt
 install(FILES ${PROJECT_SOURCE_DIR}/examples/header_only/CMakeLists.txt
               ${PROJECT_SOURCE_DIR}/examples/header_only/two_modes.cpp
         DESTINATION ${ORVQ_DOC_DIR}/examples/header_only)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/csharp/MinimalClient.cs
+        DESTINATION ${ORVQ_DOC_DIR}/examples/csharp)
 
 set(CPACK_PACKAGE_NAME orvquote)
 set(CPACK_PACKAGE_VENDOR "orvquote developers")

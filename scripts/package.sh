@@ -8,7 +8,8 @@
 # its version resource; the programs print the version; the minimal examples, C++ and C, build
 # from the unpacked archives (CMake and a pkg-config one-liner; mingw-w64 for the ZIP, the C one
 # with its C compiler) and show quotes from oqs_sim (the Windows programs under wine); the
-# header-only client's example, built with clang++ and libc++, runs against the g++-built library;
+# header-only client's example, built with clang++ and libc++, and the C# example, built with
+# mono, run against the g++-built library;
 # as root, the .deb installs with apt-get, pkg-config finds it, and it is removed again without
 # a trace. Exits non-zero on any failure.
 # Usage: scripts/package.sh
@@ -19,7 +20,7 @@ root=$PWD
 . scripts/lib/packages.sh
 . scripts/lib/sim.sh
 ensure_packages cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64 pkg-config dpkg-dev \
-    llvm clang libc++-14-dev libc++abi-14-dev libhiredis-dev
+    llvm clang libc++-14-dev libc++abi-14-dev libhiredis-dev mono-mcs mono-runtime
 
 out=$root/build/packages
 work=$(mktemp -d)
@@ -76,11 +77,13 @@ require "$work/zip.txt" "orvquote-$version-win64/" "${headers[@]}" bin/orvquote.
     lib/liborvquote.dll.a lib/orvquote.lib lib/orvquote.def \
     lib/cmake/OrvQuote/OrvQuoteConfig.cmake lib/pkgconfig/orvquote.pc bin/quote_demo.exe \
     bin/oqs_sim.exe README.txt examples/minimal/minimal.cpp examples/minimal/CMakeLists.txt \
-    examples/c/minimal_c.c examples/c/CMakeLists.txt examples/header_only/two_modes.cpp
+    examples/c/minimal_c.c examples/c/CMakeLists.txt examples/header_only/two_modes.cpp \
+    examples/csharp/MinimalClient.cs
 linux_files=("${headers[@]}" 'lib/[^/]+/liborvquote\.so' 'lib/[^/]+/liborvquote\.so\.1'
     'lib/[^/]+/cmake/OrvQuote/OrvQuoteConfig\.cmake' 'lib/[^/]+/pkgconfig/orvquote\.pc'
     bin/quote_demo bin/oqs_sim share/doc/orvquote/examples/minimal/minimal.cpp
-    share/doc/orvquote/examples/c/minimal_c.c share/doc/orvquote/examples/header_only/two_modes.cpp)
+    share/doc/orvquote/examples/c/minimal_c.c share/doc/orvquote/examples/header_only/two_modes.cpp
+    share/doc/orvquote/examples/csharp/MinimalClient.cs)
 require "$work/deb.txt" ./usr/ "${linux_files[@]}"
 require "$work/tgz.txt" "orvquote-$version-linux-x86_64/" "${linux_files[@]}" bin/quote_bridge
 dpkg-deb -c "$bridge_deb" | awk '{ print $6 }' >"$work/bridge.txt"
@@ -181,7 +184,7 @@ cmake_run=$!
 LD_LIBRARY_PATH=$libdir shows_quotes linux-pkg-config "$work/minimal-pc"
 wait $cmake_run || exit 1
 
-phase "C example and the header-only client (clang++ and libc++) on Linux, from the .tar.gz"
+phase "C example, the header-only client (clang++ and libc++) and C# (mono) on Linux, from the .tar.gz"
 cmake -S examples/c -B "$work/linux-c" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$tree" >/dev/null
 cmake --build "$work/linux-c" >/dev/null
@@ -203,6 +206,10 @@ wait $cmake_run || exit 1
 LD_LIBRARY_PATH=$libdir "$work/two_modes" 127.0.0.1 "$sim_port" >"$work/two_modes.log" 2>&1 ||
     { cat "$work/two_modes.log" >&2; fail "the header-only client built with libc++ failed"; }
 grep "^two_modes on" "$work/two_modes.log"
+# C#, as a .NET program calls C: P/Invoke into liborvquote.so (mono on this side).
+mcs -unsafe -warnaserror -out:"$work/MinimalClient.exe" \
+    "$tree/share/doc/orvquote/examples/csharp/MinimalClient.cs" >/dev/null
+LD_LIBRARY_PATH=$libdir shows_quotes linux-csharp mono "$work/MinimalClient.exe"
 stop_sim
 
 phase "minimal examples for Windows (mingw-w64; C++ and C), from the unpacked ZIP, under wine"
