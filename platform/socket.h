@@ -83,9 +83,13 @@ struct poll_entry {
     socket_t socket = invalid_socket;
     bool readable = false;
 };
-// Waits until an entry is readable or timeout_ms has passed (never, when negative). Any number
-// of sockets, unlike socket_wait. The number of readable entries, 0 on time-out, -1 on failure.
-int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms);
+struct socket_waker;
+// Waits until an entry is readable, `waker` (when not null) is notified, or timeout_ms has
+// passed (never, when negative). Any number of sockets, unlike socket_wait. The number of
+// readable entries (the waker is not one, and its notification is used up), 0 on time-out or
+// when only the waker woke the wait, -1 on failure.
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms,
+                socket_waker* waker = nullptr);
 
 // A set of up to 64 sockets, the size of the Windows socket set.
 constexpr unsigned socket_set_size = 64;

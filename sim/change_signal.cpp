@@ -19,6 +19,22 @@ void change_signal::notify() {
     m_changed.notify_all();
 }
 
+std::uint64_t change_signal::version() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_version;
+}
+
+void change_signal::wait_change(std::uint64_t seen,
+                                std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock<std::mutex> guard(m_lock);
+    const auto changed = [&] { return m_version != seen; };
+    if (deadline == std::chrono::steady_clock::time_point::max()) {
+        m_changed.wait(guard, changed);  // no timer at all
+    } else {
+        m_changed.wait_until(guard, deadline, changed);
+    }
+}
+
 bool change_signal::wait_for(const std::function<bool()>& condition, int timeout_ms) const {
     using clock = std::chrono::steady_clock;
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(timeout_ms);

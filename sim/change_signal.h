@@ -1,6 +1,7 @@
 // Internal to the simulator. Bounded waiting for conditions on state other threads change.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,12 @@ public:
 
     // True as soon as `condition` holds, false when it still does not after timeout_ms.
     bool wait_for(const std::function<bool()>& condition, int timeout_ms) const;
+
+    // For a waiter whose state is all notified: the changes so far, and a wait that ends only
+    // when one more is notified or at `deadline` (time_point::max(): never), so that it costs
+    // nothing while nothing changes.
+    std::uint64_t version() const;
+    void wait_change(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) const;
 
 private:
     mutable std::mutex m_lock;  // guards m_version

@@ -3,26 +3,17 @@
 // streams synthetic quotes for every registered symbol, or replays a capture of
 // quote_recorder, and can misbehave on purpose (see --help).
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/console.h"
 #include "sim/quote_stream.h"
 #include "sim/replay_source.h"
 #include "sim/sim_options.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void on_signal(int) {
-    g_stop.store(true);
-}
 
 void print_line(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -72,8 +63,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "oqs_sim: %s\nTry 'oqs_sim --help'.\n", parsed.error.c_str());
         return 2;
     }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
+    // Before the server's threads start, which inherit it.
+    platform::catch_stop_requests();
 
     std::unique_ptr<sim::replay_source> replay;
     if (!parsed.options.replay.empty()) {
@@ -99,8 +90,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "oqs_sim: listening on %s:%u (%s); Ctrl-C stops\n",
                  parsed.options.bind.c_str(), static_cast<unsigned>(stream.port()),
                  description.c_str());
-    // The handler only sets the flag; this thread has nothing else to do than to look at it.
-    while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform::wait_for_stop_request();
     stream.stop();
     std::fprintf(stderr, "oqs_sim: stopped, %llu quotes sent\n",
                  static_cast<unsigned long long>(stream.quotes_sent()));

@@ -11,8 +11,8 @@
 namespace sim {
 
 namespace {
-// How long the I/O thread waits for sockets before it looks again at the listener, the
-// connection list and the stop flag, which other threads change without waking it.
+// Without a waker, how long the I/O thread waits for sockets before it looks again at the
+// listener, the connection list and the stop flag.
 constexpr long io_wait_ms = 10;
 // With split writes, the pieces of one write leave this far apart, so that the client most
 // likely reads them apart instead of finding them joined again in its socket buffer.
@@ -55,14 +55,17 @@ quote_server::quote_server(server_setup setup)
       m_start_ticks(platform::perf_counter()) {
     platform::sockets_startup();
     m_listener = platform::socket_listen(m_bind.c_str(), setup.port, &m_port);
+    platform::waker_open(m_io_waker);
     platform::thread_start(&quote_server::_th_io, this, &m_thread, nullptr);
 }
 
 quote_server::~quote_server() {
     m_stop.store(true);
+    wake_io();
     platform::thread_join(m_thread);
     drop_all(false);
     stop_listening();
+    platform::waker_close(m_io_waker);
     platform::sockets_cleanup();
 }
 
@@ -340,14 +343,22 @@ bool quote_server::listen_again() {
     if (m_port == 0) return false;
     m_listener = platform::socket_listen(m_bind.c_str(), m_port, nullptr);
     ++m_listen_generation;
+    wake_io();
     return m_listener != platform::invalid_socket;
 }
 
+void quote_server::wake_io() {
+    if (m_io_waker.handle != platform::invalid_socket) platform::waker_notify(m_io_waker);
+}
+
 // Where a wait keeps a closed socket alive until it ends (wine's select does, even after a
-// shutdown), the socket is gone only when the I/O thread's current wait is over.
-void quote_server::wait_io_round() const {
+// shutdown), the socket is gone only when the I/O thread's current wait is over. The round is
+// counted before the wake: a wait under way ends with it, and one about to begin with a list
+// taken before the close finds the waker set and ends at once, either way counting a round.
+void quote_server::wait_io_round() {
     if (m_stop.load()) return;  // the I/O thread has ended or is ending
     const std::uint64_t seen = m_io_rounds.load();
+    wake_io();
     m_changed.wait_for([&] { return m_io_rounds.load() > seen || m_stop.load(); }, 2000);
 }
 
@@ -378,7 +389,10 @@ void quote_server::io_loop() {
         for (std::size_t i = 0; i < s.open.size(); ++i)
             watched[first + i].socket = s.open[i]->socket;
         int ready_count = 0;
-        if (watched.empty()) {
+        if (m_io_waker.handle != platform::invalid_socket) {
+            // Whoever changes what is watched wakes the wait; until then it has no end.
+            ready_count = platform::socket_poll(watched.data(), watched.size(), -1, &m_io_waker);
+        } else if (watched.empty()) {
             // Waiting on nothing is an error on Windows; there is nothing to read anyway.
             platform::sleep_ms(io_wait_ms);
         } else {

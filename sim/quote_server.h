@@ -83,6 +83,13 @@ public:
     // Waits until `condition` holds; it is checked on every change of the server and every
     // few milliseconds, without any lock of the server held.
     bool wait_for(const std::function<bool()>& condition, int timeout_ms) const;
+    // The server's changes (connections, requests, closes) so far, a wait for the next one
+    // (see change_signal::wait_change), and a wake for such waits.
+    std::uint64_t change_version() const { return m_changed.version(); }
+    void wait_change(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) const {
+        m_changed.wait_change(seen, deadline);
+    }
+    void notify_change() { m_changed.notify(); }
 
     // Sends to one connection or to all_connections; true when every addressed connection
     // was open and took all bytes. Each call is one write (several messages concatenated in
@@ -140,7 +147,8 @@ private:
     void log(const std::string& line) const;
     static bool close(connection& c, bool reset);
     std::int64_t elapsed_ms() const;
-    void wait_io_round() const;
+    void wait_io_round();
+    void wake_io();
 
     const std::string m_bind;
     const bool m_split;
@@ -159,6 +167,10 @@ private:
     std::int64_t m_start_ticks = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_io_rounds{0};  // socket waits the I/O thread has finished
+    // Ends the I/O thread's wait when what it waits on changes: the listener, a connection
+    // closed by this side, the stop. Invalid when it could not be made: then the thread looks
+    // again every io_wait_ms instead.
+    platform::socket_waker m_io_waker;
     platform::thread_handle m_thread;
 };
 

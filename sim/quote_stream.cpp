@@ -16,8 +16,6 @@ namespace sim {
 
 namespace {
 
-// The streaming thread looks at the server at least this often even when nothing is due.
-constexpr std::chrono::milliseconds idle_wait{50};
 // The first bytes of the server's messages; junk must begin with something else.
 constexpr const char* message_types = "AFHIMQ";
 
@@ -86,6 +84,7 @@ quote_stream::~quote_stream() {
 
 void quote_stream::stop() {
     m_stop.store(true);
+    m_server.notify_change();
     if (m_thread.joinable()) m_thread.join();
 }
 
@@ -95,13 +94,13 @@ void quote_stream::log(const std::string& event) const {
     m_log(clock_text() + event);
 }
 
+// Each round looks at the server and sends what is due, then sleeps until the next thing is
+// due or the server changes (a connection, a request, a close): with nothing due and nothing
+// happening, no wake-up at all.
 void quote_stream::run() {
     while (!m_stop.load()) {
-        const clock::time_point before = clock::now();
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-            std::max(next_deadline(before) - before, clock::duration::zero()));
-        m_server.wait_for([this] { return m_stop.load() || m_server.accepted_count() != m_known; },
-                          static_cast<int>(wait.count()));
+        // Read before the round looks at the server: a change made meanwhile ends the wait.
+        const std::uint64_t seen = m_server.change_version();
         const clock::time_point now = clock::now();
         // The server has answered them; one running for days must not keep them all.
         m_server.clear_requests();
@@ -109,11 +108,11 @@ void quote_stream::run() {
         drop_expired(now);
         send_quotes(now);
         send_heartbeats(now);
+        if (!m_stop.load()) m_server.wait_change(seen, next_deadline(clock::now()));
     }
 }
 
 void quote_stream::follow_connections(clock::time_point now) {
-    m_known = m_server.accepted_count();
     m_sessions = m_server.sessions();
     for (const auto& entry : m_sessions) {
         m_timers.emplace(entry.first, timers{now, now + seconds(m_options.heartbeat_seconds)});
@@ -131,7 +130,7 @@ void quote_stream::forget(std::size_t connection) {
 }
 
 quote_stream::clock::time_point quote_stream::next_deadline(clock::time_point now) const {
-    clock::time_point deadline = now + idle_wait;
+    clock::time_point deadline = clock::time_point::max();
     for (const auto& entry : m_sessions) {
         const session& state = entry.second;
         const timers& times = m_timers.at(entry.first);

@@ -87,7 +87,6 @@ private:
     // The streaming thread's own state.
     std::map<std::size_t, session> m_sessions;  // the open connections, as last seen
     std::map<std::size_t, timers> m_timers;
-    std::size_t m_known = 0;  // connections accepted so far
     clock::time_point m_start;
     std::uint64_t m_ticks = 0;  // quote rounds sent since m_start
     std::mt19937_64 m_random;   // of the junk blocks

@@ -156,11 +156,14 @@ socket_t socket_accept(socket_t listener) {
     return s < 0 ? invalid_socket : static_cast<socket_t>(s);
 }
 
-int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms) {
-    std::vector<pollfd> fds(count);
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms, socket_waker* waker) {
+    std::vector<pollfd> fds(count + (waker != nullptr ? 1 : 0));
     for (std::size_t i = 0; i < count; ++i) fds[i] = pollfd{fd(entries[i].socket), POLLIN, 0};
-    const int rc = ::poll(fds.data(), count, timeout_ms < 0 ? -1 : static_cast<int>(timeout_ms));
+    if (waker != nullptr) fds[count] = pollfd{fd(waker->handle), POLLIN, 0};
+    const int rc =
+        ::poll(fds.data(), fds.size(), timeout_ms < 0 ? -1 : static_cast<int>(timeout_ms));
     if (rc < 0) return -1;
+    if (waker != nullptr && (fds[count].revents & POLLIN)) drain(waker);
     int ready = 0;
     for (std::size_t i = 0; i < count; ++i) {
         // A socket closed meanwhile (POLLNVAL) is handed on too: its owner finds it closed.

@@ -30,6 +30,13 @@ SOCKET native(socket_t s) {
     return static_cast<SOCKET>(s);
 }
 
+// Uses up a waker's notifications so far; its socket is non-blocking.
+void drain(socket_waker& waker) {
+    char drained[64];
+    while (::recv(native(waker.handle), drained, sizeof drained, 0) > 0) {
+    }
+}
+
 // Winsock numbers its errors 10000 above the errno values of the same meaning.
 int to_errno(int wsa_error) {
     switch (wsa_error) {
@@ -209,13 +216,15 @@ socket_t socket_accept(socket_t listener) {
     return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_t>(s);
 }
 
-int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms) {
-    std::vector<WSAPOLLFD> fds(count);
+int socket_poll(poll_entry* entries, std::size_t count, long timeout_ms, socket_waker* waker) {
+    std::vector<WSAPOLLFD> fds(count + (waker != nullptr ? 1 : 0));
     for (std::size_t i = 0; i < count; ++i)
         fds[i] = WSAPOLLFD{native(entries[i].socket), POLLRDNORM, 0};
-    const int rc = WSAPoll(fds.data(), static_cast<ULONG>(count),
+    if (waker != nullptr) fds[count] = WSAPOLLFD{native(waker->handle), POLLRDNORM, 0};
+    const int rc = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()),
                            timeout_ms < 0 ? -1 : static_cast<INT>(timeout_ms));
     if (rc == SOCKET_ERROR) return -1;
+    if (waker != nullptr && (fds[count].revents & POLLRDNORM)) drain(*waker);
     int ready = 0;
     for (std::size_t i = 0; i < count; ++i) {
         // A socket closed meanwhile (POLLNVAL) is handed on too: its owner finds it closed.
@@ -274,9 +283,7 @@ int socket_wait(socket_set* read, socket_set* except, long timeout_us, socket_wa
     if (waker != nullptr && FD_ISSET(native(waker->handle), &read_set)) {
         FD_CLR(native(waker->handle), &read_set);
         --rc;
-        char drained[64];
-        while (::recv(native(waker->handle), drained, sizeof drained, 0) > 0) {
-        }
+        drain(*waker);
     }
     from_fd_set(&read_set, read);
     from_fd_set(&except_set, except);
