@@ -1,10 +1,14 @@
 # The programs a user runs first: python3 -m orvquote, and the examples.
 import os
 import re
+import shutil
+import socket
 import subprocess
 import sys
 
-from conftest import REPO
+import pytest
+
+from conftest import REPO, program
 
 EXAMPLES = os.path.join(REPO, "examples", "python")
 
@@ -37,3 +41,30 @@ def test_examples(sim, capture, tmp_path):
     assert table.returncode == 0, table.stderr
     assert [line.split()[0] for line in table.stdout.splitlines()
             if "[QuoteClient]" not in line] == ["symbol", "Au(T+D)", "cu2506"]
+
+
+
+
+def test_read_stream_decodes_what_the_bridge_publishes(sim, tmp_path):
+    pytest.importorskip("redis", reason="skipped: needs python3-redis")
+    if not shutil.which("redis-server"):
+        pytest.skip("skipped: needs redis-server")
+    with socket.socket() as free:
+        free.bind(("127.0.0.1", 0))
+        port = free.getsockname()[1]
+    server = subprocess.Popen(["redis-server", "--port", str(port), "--bind", "127.0.0.1",
+                               "--dir", str(tmp_path), "--save", "", "--appendonly", "no"],
+                              stdout=subprocess.PIPE, text=True)
+    try:
+        if not any("Ready to accept connections" in line for line in server.stdout):
+            pytest.fail("redis-server did not start")  # its log ended without the line
+        subprocess.run([program("quote_bridge"), "--server", sim("--rate", "20").server,
+                        "--redis", f"127.0.0.1:{port}", "--prefix", "t", "--seconds", "2",
+                        "--status", "0", "Au(T+D)"], check=True, capture_output=True, timeout=30)
+        read = run([os.path.join(EXAMPLES, "read_stream.py"), "--redis", f"127.0.0.1:{port}",
+                    "--prefix", "t", "--count", "3", "Au(T+D)"], tmp_path)
+    finally:
+        server.kill()
+        server.wait()
+    lines = read.stdout.splitlines()
+    assert len(lines) == 3 and all(re.search(r" Au\(T\+D\) +\S+  last \d", x) for x in lines), read
